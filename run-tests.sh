@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the sanitizer test build and runs every test.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cd "$here"
+./scripts/install-deps.sh
+cmake --preset asan-ubsan >/dev/null
+cmake --build --preset asan-ubsan
+ctest --preset asan-ubsan "$@"

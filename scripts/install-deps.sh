@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Lumiclip need.
+# Quick and silent when everything is already there: apt-get runs only for what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config git
+  qt6-base-dev libvips-dev
+  chromium-headless-shell
+  fonts-noto-cjk
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4 xdg-utils xvfb xauth
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$status" = installed ] || missing+=("$p")
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

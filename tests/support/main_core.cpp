@@ -1,0 +1,10 @@
+#include <QGuiApplication>
+#include <gtest/gtest.h>
+
+// Tests of the engine get a GUI application (fonts and images need one) on the offscreen platform.
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,75 @@
+#include "support/test_util.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QThread>
+
+namespace lumiclip::test {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return condition();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return file.readAll();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QString sniffImageFormat(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xD8\xFF")) {
+        return QStringLiteral("JPEG");
+    }
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n")) {
+        return QStringLiteral("PNG");
+    }
+    if (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")) {
+        return QStringLiteral("GIF");
+    }
+    return {};
+}
+
+QSize imageFileSize(const QString& path) {
+    QImageReader reader(path);
+    return reader.size();
+}
+
+int countProcessesMatching(const QString& text) {
+    int count = 0;
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : entries) {
+        bool isNumber = false;
+        pid.toInt(&isNumber);
+        if (!isNumber || pid == self) {
+            continue;
+        }
+        QByteArray cmdline = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        cmdline.replace('\0', ' ');
+        if (cmdline.contains(text.toUtf8())) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace lumiclip::test
