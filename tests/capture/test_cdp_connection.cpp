@@ -1,0 +1,173 @@
+#include "capture/cdp_connection.h"
+#include "capture/cdp_session.h"
+#include "capture/pipe_transport.h"
+
+#include "support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <functional>
+#include <unistd.h>
+
+using namespace lumiclip;
+using lumiclip::test::waitUntil;
+
+namespace {
+
+// A scripted browser on the far end of the pipes: it sees every message and answers as told.
+class FakePeer {
+public:
+    FakePeer() {
+        int toConnection[2];
+        int toPeer[2];
+        EXPECT_EQ(::pipe(toConnection), 0);
+        EXPECT_EQ(::pipe(toPeer), 0);
+        connection = new CdpConnection(new PipeTransport(toPeer[1], toConnection[0]));
+        peer = new PipeTransport(toConnection[1], toPeer[0]);
+        QObject::connect(peer, &PipeTransport::messageReceived, peer, [this](const QByteArray& bytes) {
+            const QJsonObject message = QJsonDocument::fromJson(bytes).object();
+            seen.append(message);
+            if (script) {
+                script(message);
+            }
+        });
+    }
+    ~FakePeer() {
+        delete connection;
+        delete peer;
+    }
+    void send(const QJsonObject& message) { peer->send(QJsonDocument(message).toJson(QJsonDocument::Compact)); }
+    void reply(const QJsonObject& call, const QJsonObject& result) {
+        send({{QStringLiteral("id"), call.value(QStringLiteral("id"))}, {QStringLiteral("result"), result}});
+    }
+
+    CdpConnection* connection;
+    PipeTransport* peer;
+    QList<QJsonObject> seen;
+    std::function<void(const QJsonObject&)> script;
+};
+
+}  // namespace
+
+TEST(CdpConnection, MatchesAnswersToCallsByIdWhateverTheirOrder) {
+    FakePeer fake;
+    QList<QJsonObject> held;
+    fake.script = [&](const QJsonObject& m) {
+        held.append(m);
+        if (held.size() == 2) {  // answer the second call first
+            fake.reply(held[1], {{QStringLiteral("n"), 2}});
+            fake.reply(held[0], {{QStringLiteral("n"), 1}});
+        }
+    };
+    QObject context;
+    int first = 0;
+    int second = 0;
+    fake.connection->call(QStringLiteral("A.one"), {}, {}, 5000, &context,
+                          [&](const CdpReply& r) { first = r.result.value(QStringLiteral("n")).toInt(); });
+    fake.connection->call(QStringLiteral("A.two"), {{QStringLiteral("x"), 1}}, QStringLiteral("S1"), 5000, &context,
+                          [&](const CdpReply& r) { second = r.result.value(QStringLiteral("n")).toInt(); });
+    ASSERT_TRUE(waitUntil([&] { return first && second; }, 3000));
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 2);
+    EXPECT_EQ(fake.seen[1].value(QStringLiteral("sessionId")).toString(), QStringLiteral("S1"));
+    EXPECT_EQ(fake.seen[1].value(QStringLiteral("params")).toObject().value(QStringLiteral("x")).toInt(), 1);
+    EXPECT_NE(fake.seen[0].value(QStringLiteral("id")), fake.seen[1].value(QStringLiteral("id")));
+}
+
+TEST(CdpConnection, ErrorsAndTimeoutsNameTheMethod) {
+    FakePeer fake;
+    fake.script = [&](const QJsonObject& m) {
+        if (m.value(QStringLiteral("method")).toString() == QStringLiteral("Page.navigate")) {
+            fake.send({{QStringLiteral("id"), m.value(QStringLiteral("id"))},
+                       {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32000},
+                                                             {QStringLiteral("message"), QStringLiteral("Cannot navigate to invalid URL")}}}});
+        }
+    };
+    QObject context;
+    CdpReply navigate;
+    CdpReply silent;
+    bool navigateDone = false;
+    bool silentDone = false;
+    fake.connection->call(QStringLiteral("Page.navigate"), {}, {}, 5000, &context, [&](const CdpReply& r) {
+        navigate = r;
+        navigateDone = true;
+    });
+    fake.connection->call(QStringLiteral("Page.captureScreenshot"), {}, {}, 100, &context, [&](const CdpReply& r) {
+        silent = r;
+        silentDone = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return navigateDone && silentDone; }, 3000));
+    EXPECT_FALSE(navigate.ok);
+    EXPECT_EQ(navigate.error, QStringLiteral("Page.navigate: Cannot navigate to invalid URL"));
+    EXPECT_FALSE(silent.ok);
+    EXPECT_TRUE(silent.error.startsWith(QStringLiteral("Page.captureScreenshot: no answer")));
+    EXPECT_EQ(fake.connection->pendingCount(), 0);
+}
+
+TEST(CdpConnection, AClosedPipeFailsEveryPendingCallAtOnceAndLaterCallsToo) {
+    FakePeer fake;
+    QObject context;
+    QStringList errors;
+    for (const char* method : {"Target.createTarget", "Page.enable", "Network.enable"}) {
+        fake.connection->call(QString::fromLatin1(method), {}, {}, 60000, &context,
+                              [&](const CdpReply& r) { errors.append(r.error); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return fake.seen.size() == 3; }, 2000));
+    fake.peer->close(QStringLiteral("gone"));
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 3; }, 2000));
+    EXPECT_TRUE(errors[0].endsWith(QStringLiteral("browser pipe closed")));
+    EXPECT_EQ(fake.connection->pendingCount(), 0);
+    EXPECT_FALSE(fake.connection->isOpen());
+
+    fake.connection->call(QStringLiteral("Page.reload"), {}, {}, 60000, &context,
+                          [&](const CdpReply& r) { errors.append(r.error); });
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 4; }, 2000));
+    EXPECT_TRUE(errors[3].startsWith(QStringLiteral("Page.reload: ")));
+}
+
+TEST(CdpConnection, RoutesEventsBySessionAndKeepsBrowserEventsApart) {
+    FakePeer fake;
+    CdpSession one(fake.connection, QStringLiteral("S1"));
+    CdpSession two(fake.connection, QStringLiteral("S2"));
+    QStringList oneGot;
+    QStringList twoGot;
+    QStringList browserGot;
+    QObject::connect(&one, &CdpSession::eventReceived, &one, [&](const QString& m, const QJsonObject&) { oneGot.append(m); });
+    QObject::connect(&two, &CdpSession::eventReceived, &two, [&](const QString& m, const QJsonObject&) { twoGot.append(m); });
+    QObject::connect(fake.connection, &CdpConnection::browserEvent, fake.connection,
+                     [&](const QString& m, const QJsonObject&) { browserGot.append(m); });
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.loadEventFired")}, {QStringLiteral("sessionId"), QStringLiteral("S2")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Target.targetCrashed")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.frameNavigated")}, {QStringLiteral("sessionId"), QStringLiteral("S1")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.x")}, {QStringLiteral("sessionId"), QStringLiteral("unknown")}});
+    ASSERT_TRUE(waitUntil([&] { return oneGot.size() + twoGot.size() + browserGot.size() == 3; }, 2000));
+    EXPECT_EQ(oneGot, QStringList{QStringLiteral("Page.frameNavigated")});
+    EXPECT_EQ(twoGot, QStringList{QStringLiteral("Page.loadEventFired")});
+    EXPECT_EQ(browserGot, QStringList{QStringLiteral("Target.targetCrashed")});
+}
+
+TEST(CdpConnection, NeverCallsAHandlerWhoseContextIsGone) {
+    FakePeer fake;
+    fake.script = [&](const QJsonObject& m) { fake.reply(m, {}); };
+    bool called = false;
+    {
+        QObject context;
+        fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context, [&](const CdpReply&) { called = true; });
+    }
+    waitUntil([&] { return fake.connection->pendingCount() == 0; }, 2000);
+    waitUntil([] { return false; }, 50);
+    EXPECT_FALSE(called);
+}
+
+TEST(CdpConnection, GarbageFromThePeerClosesTheConnection) {
+    FakePeer fake;
+    QObject context;
+    QString error;
+    fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context, [&](const CdpReply& r) { error = r.error; });
+    fake.peer->send("this is not json");
+    ASSERT_TRUE(waitUntil([&] { return !error.isEmpty(); }, 2000));
+    EXPECT_TRUE(error.contains(QStringLiteral("unreadable message")));
+}
