@@ -128,6 +128,17 @@ TEST_F(SettingsFileTest, StoreWritesSixKeysAndLeavesOtherLinesAlone) {
     EXPECT_EQ(url, QStringLiteral("http://例子.测试/"));
 }
 
+TEST_F(SettingsFileTest, WriteThatCannotHappenReportsFalse) {
+    CIniFile missingFolder(m_dir.filePath(QStringLiteral("no/such/Lumiclip.ini")));
+    EXPECT_FALSE(missingFolder.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    CIniFile folder(m_dir.path());
+    EXPECT_FALSE(folder.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    EXPECT_TRUE(QFileInfo(m_dir.path()).isDir());
+    CIniFile fresh(path());
+    EXPECT_TRUE(fresh.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    EXPECT_EQ(test::readFile(path()), QByteArray("[s]\nk=1\n"));
+}
+
 TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileIntact) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "permissions do not bind root";
