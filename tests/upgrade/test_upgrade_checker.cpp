@@ -172,16 +172,16 @@ TEST_F(UpgradeCheck, ServerThatNeverAnswersHitsTheTimeLimit) {
     EXPECT_TRUE(cuaFiles().isEmpty());
 }
 
-TEST_F(UpgradeCheck, UnwritableFolderCannotMakeTheTempFile) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root writes anywhere";
-    }
-    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+TEST_F(UpgradeCheck, GoneFolderCannotMakeTheTempFile) {
+    // Even root cannot create a file in a current folder that has been removed.
+    const QString gone = m_dir.filePath(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkdir(gone));
+    QDir::setCurrent(gone);
+    ASSERT_TRUE(QDir().rmdir(gone));
     EXPECT_FALSE(check("Version: \"1.2.0\""));
-    QFile::setPermissions(m_dir.path(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot create a temporary file!"));
+    EXPECT_EQ(m_boxes[0].icon, MessageIcon::Stop);
 }
 
 TEST(RouteTable, DefaultRouteNeedsUpNonLoopbackInterface) {
