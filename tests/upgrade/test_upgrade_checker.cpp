@@ -1,0 +1,225 @@
+#include "support/test_http_server.h"
+#include "ui/message_box.h"
+#include "upgrade/network_state.h"
+#include "upgrade/site_addresses.h"
+#include "upgrade/upgrade_checker.h"
+#include "upgrade/upgrade_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace lumiclip {
+namespace {
+
+using test::HttpResponse;
+using test::TestHttpServer;
+
+const QString kFile = QStringLiteral("lumiclip_version.dat");
+
+class UpgradeCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("no_proxy", "*");
+        m_previousDir = QDir::currentPath();
+        ASSERT_TRUE(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());
+        m_previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+            m_boxes.push_back(r);
+            return MessageAnswer::Ok;
+        });
+    }
+    void TearDown() override {
+        SetMessageBoxHandler(m_previous);
+        QDir::setCurrent(m_previousDir);
+    }
+
+    UpgradeCheckerOptions options() const {
+        UpgradeCheckerOptions o;
+        o.connectionTest = [] { return true; };
+        o.connectTimeoutMs = 1000;
+        o.totalTimeoutMs = 1500;
+        return o;
+    }
+
+    bool check(const QByteArray& body, const QString& installed = QStringLiteral("1.1.0"), int status = 200) {
+        HttpResponse r;
+        r.status = status;
+        r.body = body;
+        m_server.route(QStringLiteral("/download/lumiclip/") + kFile, r);
+        CUpgradeChecker checker(options());
+        return checker.CheckVersion(QStringLiteral("Ombrix Lumiclip"),
+                                    m_server.url(QStringLiteral("/download/lumiclip")), kFile, installed);
+    }
+
+    QStringList cuaFiles() const {
+        return QDir(m_dir.path()).entryList({QStringLiteral("CUA*")}, QDir::Files);
+    }
+
+    TestHttpServer m_server;
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    MessageBoxHandler m_previous;
+    std::vector<MessageBoxRequest> m_boxes;
+};
+
+TEST_F(UpgradeCheck, NewerVersionIsAnnouncedAndTheTempFileGoes) {
+    EXPECT_TRUE(check("Version: \"1.2.0\"\r\nFilename: \"lumiclip.zip\"\r\n"));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("检查到新版本为1.2.0，请登陆网站") +
+                                   QString::fromLatin1(kProductSite) + QString::fromUtf8("，下载新版本。"));
+    EXPECT_EQ(m_boxes[0].icon, MessageIcon::None);
+    EXPECT_EQ(m_server.lastHeaders(QStringLiteral("/download/lumiclip/") + kFile).value("user-agent"),
+              QByteArray("Ombrix Lumiclip"));
+    EXPECT_TRUE(cuaFiles().isEmpty());
+}
+
+TEST_F(UpgradeCheck, SameOrOlderVersionIsUpToDate) {
+    for (const QByteArray& v : {QByteArray("1.1.0"), QByteArray("1.0.9"), QByteArray("1.1.0")}) {
+        m_boxes.clear();
+        EXPECT_FALSE(check("Filename: \"x\" Version: \"" + v + "\""));
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("你使用的已经是最新版本了。"));
+        EXPECT_EQ(m_boxes[0].icon, MessageIcon::Information);
+    }
+    EXPECT_TRUE(cuaFiles().isEmpty());
+}
+
+TEST_F(UpgradeCheck, PercentInVersionIsShownAsItStands) {
+    EXPECT_TRUE(check("Version: \"1.2%s%d%1\""));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes[0].text.contains(QStringLiteral("1.2%s%d%1，")));
+}
+
+TEST_F(UpgradeCheck, NoVersionInBodyOrErrorPage) {
+    EXPECT_FALSE(check(""));
+    EXPECT_FALSE(check("Version: 1.2.0"));
+    EXPECT_FALSE(check("<html>not found</html>", QStringLiteral("1.1.0"), 404));
+    ASSERT_EQ(m_boxes.size(), 3u);
+    for (const MessageBoxRequest& box : m_boxes) {
+        EXPECT_EQ(box.text, QStringLiteral("The version file holds no version!"));
+        EXPECT_EQ(box.caption, QStringLiteral("Upgrading Software"));
+        EXPECT_EQ(box.icon, MessageIcon::Stop);
+        EXPECT_EQ(box.owner, nullptr);
+    }
+    EXPECT_TRUE(cuaFiles().isEmpty());
+}
+
+TEST_F(UpgradeCheck, UrlIsBaseSlashNameUnescaped) {
+    HttpResponse r;
+    r.body = "Version: \"9\"";
+    m_server.route(QStringLiteral("/dl//A b.dat"), r);
+    CUpgradeChecker checker(options());
+    EXPECT_TRUE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/dl/")),
+                                     QStringLiteral("%41%20b.dat"), QStringLiteral("1")));
+    EXPECT_EQ(m_server.hits(QStringLiteral("/dl//A b.dat")), 1);
+}
+
+TEST_F(UpgradeCheck, MissingLibraryGivesTwoMessagesOnly) {
+    for (const char* name : {"libno-such-library.so.9", "libm.so.6"}) {
+        m_boxes.clear();
+        UpgradeCheckerOptions o = options();
+        o.libraryName = name;
+        CUpgradeChecker checker(o);
+        EXPECT_TRUE(checker.IsUnavailable());
+        EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/x")), kFile,
+                                          QStringLiteral("1")));
+        ASSERT_EQ(m_boxes.size(), 2u) << name;
+        EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot load WinInet dynamic link library!  Please ensure "
+                                                  "that IE 4.0 or greater is installed!"));
+        EXPECT_EQ(m_boxes[1].text,
+                  QStringLiteral("IE 4.0 or greater has to be installed to use auto-upgrading!"));
+        EXPECT_EQ(m_boxes[1].caption, QStringLiteral("Upgrading Software"));
+    }
+    EXPECT_EQ(m_server.totalHits(), 0);
+}
+
+TEST_F(UpgradeCheck, NotConnected) {
+    UpgradeCheckerOptions o = options();
+    o.connectionTest = [] { return false; };
+    CUpgradeChecker checker(o);
+    EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/x")), kFile,
+                                      QStringLiteral("1")));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text,
+              QStringLiteral("This application must connect to the Internet to be upgraded!"));
+    EXPECT_EQ(m_server.totalHits(), 0);
+}
+
+TEST_F(UpgradeCheck, ServerThatNeverAnswersHitsTheTimeLimit) {
+    HttpResponse stall;
+    stall.stall = true;
+    m_server.route(QStringLiteral("/s/") + kFile, stall);
+    HttpResponse half;
+    half.body = "Version: \"1.2.0\"";
+    half.stallAfterBytes = 12;
+    m_server.route(QStringLiteral("/h/") + kFile, half);
+    for (const char* base : {"/s", "/h"}) {
+        m_boxes.clear();
+        QElapsedTimer timer;
+        timer.start();
+        CUpgradeChecker checker(options());
+        EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QString::fromLatin1(base)), kFile,
+                                          QStringLiteral("1.1.0")));
+        EXPECT_LT(timer.elapsed(), 5000);
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot connect to upgrade URL!"));
+    }
+    EXPECT_TRUE(cuaFiles().isEmpty());
+}
+
+TEST_F(UpgradeCheck, GoneFolderCannotMakeTheTempFile) {
+    // Even root cannot create a file in a current folder that has been removed.
+    const QString gone = m_dir.filePath(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkdir(gone));
+    QDir::setCurrent(gone);
+    ASSERT_TRUE(QDir().rmdir(gone));
+    EXPECT_FALSE(check("Version: \"1.2.0\""));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot create a temporary file!"));
+    EXPECT_EQ(m_boxes[0].icon, MessageIcon::Stop);
+}
+
+TEST(RouteTable, DefaultRouteNeedsUpNonLoopbackInterface) {
+    const QByteArray header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n";
+    const QByteArray v4 = header + "eth0\t00000000\t0102A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const QByteArray v4NoDefault = header + "eth0\t0002A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n";
+    const QByteArray v6Reject = QByteArray(32, '0') + " 00 " + QByteArray(32, '0') + " 00 " +
+                                QByteArray(32, '0') + " ffffffff 00000001 00000001 00200200       lo\n";
+    auto up = [](QByteArrayView) { return true; };
+    EXPECT_TRUE(HasDefaultRoute(v4, "", up));
+    EXPECT_FALSE(HasDefaultRoute(v4, "", [](QByteArrayView) { return false; }));
+    EXPECT_FALSE(HasDefaultRoute(v4NoDefault, v6Reject, up));
+    const QByteArray v6 = QByteArray(32, '0') + " 00 " + QByteArray(32, '0') +
+                          " 00 fe800000000000000000000000000001"
+                          " 00000400 00000001 00000000 00000003 wlan0\n";
+    EXPECT_TRUE(HasDefaultRoute(header, v6, up));
+}
+
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST(ProductPages, OpenTheProductAndMakerPages) {
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
+    OpenProductPage();
+    OpenMakerHomePage();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    ASSERT_EQ(recorder.urls.size(), 2);
+    EXPECT_EQ(recorder.urls[0].toString(), QStringLiteral("http://soft.ombrix.net/lumiclip.php"));
+    EXPECT_EQ(recorder.urls[1].toString(), QString::fromLatin1(kMakerHomePage));
+}
+
+}  // namespace
+}  // namespace lumiclip
+
+#include "test_upgrade_checker.moc"
