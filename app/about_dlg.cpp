@@ -39,8 +39,8 @@ QRect CAboutDlg::TemplateRect(int id) {
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     const QFont font = DialogFont();
     setFont(font);
     setWindowTitle(QStringLiteral("About Lumiclip"));
