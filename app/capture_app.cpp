@@ -1,10 +1,11 @@
+// glib names a field "signals", which Qt defines as a keyword: the image library comes first.
+#include <vips/vips.h>
+
 #include "app/capture_app.h"
 
 #include "capture/browser.h"
 #include "capture/encoder_table.h"
 #include "ui/capture_dlg.h"
-
-#include <vips/vips.h>
 
 namespace lumiclip {
 
