@@ -3,6 +3,7 @@
 #include "capture/encoder_table.h"
 
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -75,16 +76,22 @@ protected:
     // Called for every completed document; topLevel is true for the top-level document only, which ends
     // the wait.
     virtual void OnDocumentComplete(bool topLevel);
+    // Posts WM_CAPTURE_DOCUMENT_COMPLETE to the parent, the top-level one once CreateImage has returned.
+    void PostDocumentComplete(bool topLevel);
 
 private:
+    void PostToParent();
+
     bool m_created = false;
     bool m_waiting = false;
     bool m_topLevelComplete = false;
     bool m_stopRequested = false;
+    bool m_waitOver = false;
+    bool m_topLevelPostDeferred = false;
     int m_timeLimitMs = 30000;
     QString m_lastError;
     QPointer<PageCapture> m_capture;
-    class QEventLoop* m_waitLoop = nullptr;
+    QEventLoop* m_waitLoop = nullptr;
 };
 
 // The application's host: also tells the parent about every completed document.

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+namespace lumiclip {
+
+// Where the browser program is and how it must be started.
+struct BrowserExecutable {
+    QString path;
+    // The headless shell lays out targets at their created size; the full browser in headless mode
+    // needs the viewport set explicitly and its targets in windows of their own.
+    bool isHeadlessShell = true;
+};
+
+// Finds the browser: $LUMICLIP_BROWSER when set, else the headless shell, else the full browser.
+// The /usr/bin launchers are shell scripts that do not exec, so the real programs are started.
+BrowserExecutable FindBrowserExecutable();
+
+// One browser process speaking the debugging protocol over two pipes (it reads fd 3 and writes fd 4),
+// in a process group of its own, with a fresh profile folder. It dies with this process (parent-death
+// signal). Stopping it kills the whole group and removes the profile.
+class BrowserProcess final {
+public:
+    BrowserProcess() = default;
+    ~BrowserProcess();
+    BrowserProcess(const BrowserProcess&) = delete;
+    BrowserProcess& operator=(const BrowserProcess&) = delete;
+
+    // On success our pipe ends are available from takeWriteFd()/takeReadFd().
+    bool start(const BrowserExecutable& executable, QString* error);
+    int takeWriteFd();
+    int takeReadFd();
+    pid_t pid() const { return m_pid; }
+    bool isRunning();
+    // Waits up to graceMs for the process to end by itself, then kills its group; reaps it and
+    // removes the profile folder. Safe to call more than once.
+    void stop(int graceMs);
+    // Removes profile folders left by earlier runs that were killed.
+    static void RemoveStaleProfiles();
+    static QString ProfilePrefix();
+
+private:
+    pid_t m_pid = -1;
+    int m_writeFd = -1;
+    int m_readFd = -1;
+    bool m_reaped = true;
+    QString m_profileDir;
+};
+
+}  // namespace lumiclip

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+namespace lumiclip {
+
+class PipeTransport;
+
+// The answer to one protocol call: the result object, or an error whose text names the method.
+struct CdpReply {
+    bool ok = false;
+    QJsonObject result;
+    QString error;
+};
+
+using CdpReplyHandler = std::function<void(const CdpReply&)>;
+using CdpEventHandler = std::function<void(const QString& method, const QJsonObject& params)>;
+
+// Message ids, pending calls and event routing over a transport. Every call has a deadline; when the
+// transport closes, every pending call fails at once. Handlers always run from the event loop, never
+// inside call(), and never after their context object is gone.
+class CdpConnection final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CdpConnection)
+
+public:
+    // Takes ownership of the transport.
+    explicit CdpConnection(PipeTransport* transport, QObject* parent = nullptr);
+    ~CdpConnection() override;
+
+    // Sends method(params) to the browser, or to the target of sessionId when it is not empty.
+    // Returns the message id.
+    int call(const QString& method, const QJsonObject& params, const QString& sessionId, int timeoutMs,
+             QObject* context, CdpReplyHandler handler);
+    // Events of one session go to its handler; one handler per session.
+    void setSessionHandler(const QString& sessionId, QObject* context, CdpEventHandler handler);
+    void removeSessionHandler(const QString& sessionId);
+
+    bool isOpen() const;
+    void close(const QString& reason);
+    int pendingCount() const { return static_cast<int>(m_pending.size()); }
+
+signals:
+    // An event that belongs to no session (Target.*, Inspector.* of the browser).
+    void browserEvent(const QString& method, const QJsonObject& params);
+    void closed(const QString& reason);
+
+private:
+    struct Pending {
+        QString method;
+        QPointer<QObject> context;
+        CdpReplyHandler handler;
+    };
+    struct SessionSink {
+        QPointer<QObject> context;
+        CdpEventHandler handler;
+    };
+
+    void onMessage(const QByteArray& message);
+    void onClosed(const QString& reason);
+    void expire(int id, int timeoutMs);
+    void deliverLater(Pending pending, CdpReply reply);
+
+    PipeTransport* m_transport;
+    int m_nextId = 1;
+    QHash<int, Pending> m_pending;
+    QHash<QString, SessionSink> m_sessions;
+    QString m_closeReason;
+};
+
+}  // namespace lumiclip

@@ -1,0 +1,359 @@
+#include "capture/page_capture.h"
+
+#include "capture/browser.h"
+#include "capture/cdp_connection.h"
+#include "capture/cdp_session.h"
+
+#include <QJsonArray>
+
+namespace lumiclip {
+
+namespace {
+
+const QString kLoad = QStringLiteral("load");
+
+}  // namespace
+
+PageCapture::PageCapture(Browser& browser, PageCaptureOptions options, QObject* parent)
+    : QObject(parent), m_browser(browser), m_options(std::move(options)) {
+    m_limitTimer.setSingleShot(true);
+    m_graceTimer.setSingleShot(true);
+    connect(&m_limitTimer, &QTimer::timeout, this, [this] { beginStop(WaitEnd::TimedOut); });
+    connect(&m_graceTimer, &QTimer::timeout, this, [this] { endWait(m_outcome.waitEnd); });
+}
+
+PageCapture::~PageCapture() { dispose(); }
+
+void PageCapture::start() {
+    if (m_stage != Stage::Idle) {
+        return;
+    }
+    m_clock.start();
+    m_stage = Stage::Setup;
+    QString error;
+    if (!m_browser.ensureStarted(&error)) {
+        QTimer::singleShot(0, this, [this, error] { fail(error); });
+        return;
+    }
+    CdpConnection* connection = m_browser.connection();
+    connect(connection, &CdpConnection::browserEvent, this, &PageCapture::onBrowserEvent);
+    connect(connection, &CdpConnection::closed, this,
+            [this](const QString& reason) { fail(QStringLiteral("the browser went away (%1)").arg(reason)); });
+    // The first call to a browser that has just been started waits for it to come up.
+    browserCall(QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
+                [this](const QJsonObject& result) {
+                    m_contextId = result.value(QStringLiteral("browserContextId")).toString();
+                    QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
+                                       {QStringLiteral("width"), m_options.viewWidth},
+                                       {QStringLiteral("height"), m_options.viewHeight},
+                                       {QStringLiteral("browserContextId"), m_contextId}};
+                    if (!m_browser.isHeadlessShell()) {
+                        params.insert(QStringLiteral("newWindow"), true);
+                    }
+                    browserCall(QStringLiteral("Target.createTarget"), params,
+                                [this](const QJsonObject& created) {
+                                    onTargetCreated(created.value(QStringLiteral("targetId")).toString());
+                                },
+                                10000);
+                },
+                Browser::kStartTimeoutMs);
+}
+
+void PageCapture::browserCall(const QString& method, const QJsonObject& params,
+                              std::function<void(const QJsonObject&)> onResult, int timeoutMs) {
+    CdpConnection* connection = m_browser.connection();
+    if (!connection) {
+        QTimer::singleShot(0, this, [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
+        return;
+    }
+    connection->call(method, params, {}, timeoutMs, this, [this, onResult = std::move(onResult)](const CdpReply& reply) {
+        if (m_finished) {
+            return;
+        }
+        if (!reply.ok) {
+            fail(reply.error);
+            return;
+        }
+        onResult(reply.result);
+    });
+}
+
+void PageCapture::call(const QString& method, const QJsonObject& params,
+                       std::function<void(const QJsonObject&)> onResult, int timeoutMs) {
+    if (!m_session) {
+        QTimer::singleShot(0, this, [this, method] { fail(method + QStringLiteral(": the page is gone")); });
+        return;
+    }
+    m_session->call(
+        method, params, this,
+        [this, onResult = std::move(onResult)](const CdpReply& reply) {
+            if (m_finished) {
+                return;
+            }
+            if (!reply.ok) {
+                fail(reply.error);
+                return;
+            }
+            if (onResult) {
+                onResult(reply.result);
+            }
+        },
+        timeoutMs);
+}
+
+void PageCapture::onTargetCreated(const QString& targetId) {
+    m_targetId = targetId;
+    browserCall(QStringLiteral("Target.attachToTarget"),
+                {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}},
+                [this](const QJsonObject& result) { onAttached(result.value(QStringLiteral("sessionId")).toString()); },
+                10000);
+}
+
+void PageCapture::onAttached(const QString& sessionId) {
+    m_session = new CdpSession(m_browser.connection(), sessionId, this);
+    connect(m_session, &CdpSession::eventReceived, this, &PageCapture::onEvent);
+    prepare();
+}
+
+void PageCapture::prepare() {
+    // Sent together, awaited together: one round trip instead of seven.
+    const QJsonObject white{{QStringLiteral("r"), 255}, {QStringLiteral("g"), 255}, {QStringLiteral("b"), 255},
+                            {QStringLiteral("a"), 1}};
+    const QList<QPair<QString, QJsonObject>> steps{
+        {QStringLiteral("Page.enable"), {}},
+        {QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}}},
+        {QStringLiteral("Network.enable"), {}},
+        {QStringLiteral("Network.setCacheDisabled"), {{QStringLiteral("cacheDisabled"), true}}},
+        // The view has no scroll bars and no border: the page is laid out in the whole view.
+        {QStringLiteral("Emulation.setScrollbarsHidden"), {{QStringLiteral("hidden"), true}}},
+        {QStringLiteral("Emulation.setDefaultBackgroundColorOverride"), {{QStringLiteral("color"), white}}},
+        {QStringLiteral("Emulation.setDeviceMetricsOverride"),
+         {{QStringLiteral("width"), m_options.viewWidth},
+          {QStringLiteral("height"), m_options.viewHeight},
+          {QStringLiteral("deviceScaleFactor"), 1},
+          {QStringLiteral("mobile"), false}}},
+    };
+    auto remaining = std::make_shared<int>(static_cast<int>(steps.size()));
+    for (const auto& [method, params] : steps) {
+        call(method, params, [this, remaining](const QJsonObject&) {
+            if (--*remaining == 0) {
+                navigate();
+            }
+        });
+    }
+}
+
+void PageCapture::navigate() {
+    m_stage = Stage::Navigating;
+    // The limit covers the page's loading, not the browser's start.
+    m_limitTimer.start(m_options.timeLimitMs);
+    call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
+         [this](const QJsonObject& result) { onNavigated(result); }, std::max(10000, m_options.timeLimitMs + 5000));
+}
+
+void PageCapture::onNavigated(const QJsonObject& result) {
+    m_loaderId = result.value(QStringLiteral("loaderId")).toString();
+    m_outcome.navigationError = result.value(QStringLiteral("errorText")).toString();
+    m_outcome.httpStatus = m_statusByLoader.value(m_loaderId);
+    if (m_stage != Stage::Navigating) {
+        return;  // stopped or finished while the navigation call was out
+    }
+    m_stage = Stage::Waiting;
+    if (!m_outcome.navigationError.isEmpty() || m_earlyLoads.contains(m_loaderId)) {
+        // A failed navigation shows the browser's error page; nothing more will load.
+        endWait(WaitEnd::Loaded);
+        return;
+    }
+    if (m_stopWanted) {
+        beginStop(WaitEnd::Stopped);
+    } else if (m_finishNowWanted) {
+        endWait(WaitEnd::FinishedEarly);
+    }
+}
+
+void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
+    if (m_finished) {
+        return;
+    }
+    if (method == QStringLiteral("Page.lifecycleEvent")) {
+        if (params.value(QStringLiteral("name")).toString() == kLoad) {
+            onLifecycle(params.value(QStringLiteral("frameId")).toString(),
+                        params.value(QStringLiteral("loaderId")).toString());
+        }
+    } else if (method == QStringLiteral("Network.responseReceived")) {
+        if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
+            params.value(QStringLiteral("frameId")).toString() == m_targetId) {
+            const QString loader = params.value(QStringLiteral("loaderId")).toString();
+            const int status = params.value(QStringLiteral("response")).toObject().value(QStringLiteral("status")).toInt();
+            m_statusByLoader.insert(loader, status);
+            if (loader == m_loaderId) {
+                m_outcome.httpStatus = status;
+            }
+        }
+    } else if (method == QStringLiteral("Inspector.targetCrashed")) {
+        fail(QStringLiteral("the page crashed while loading"));
+    } else if (method == QStringLiteral("Page.frameStoppedLoading")) {
+        if (m_stage == Stage::Grace && params.value(QStringLiteral("frameId")).toString() == m_targetId) {
+            endWait(m_outcome.waitEnd);
+        }
+    }
+}
+
+void PageCapture::onLifecycle(const QString& frameId, const QString& loaderId) {
+    // The main frame's id is its target's id. Enabling lifecycle events replays about:blank's, so only
+    // the load of the loader that our navigation started counts.
+    if (frameId == m_targetId) {
+        if (m_stage == Stage::Navigating) {
+            m_earlyLoads.insert(loaderId);
+        } else if ((m_stage == Stage::Waiting || m_stage == Stage::Grace) && loaderId == m_loaderId) {
+            endWait(m_stage == Stage::Grace ? m_outcome.waitEnd : WaitEnd::Loaded);
+        }
+        return;
+    }
+    if (m_stage != Stage::Navigating && m_stage != Stage::Waiting && m_stage != Stage::Grace) {
+        return;
+    }
+    if (!m_frameDocuments.contains(frameId + QLatin1Char('/') + loaderId)) {
+        m_frameDocuments.insert(frameId + QLatin1Char('/') + loaderId);
+        ++m_outcome.frameDocuments;
+        emit frameDocumentComplete();
+    }
+}
+
+void PageCapture::onBrowserEvent(const QString& method, const QJsonObject& params) {
+    if (m_finished) {
+        return;
+    }
+    if (method == QStringLiteral("Target.targetCrashed") &&
+        params.value(QStringLiteral("targetId")).toString() == m_targetId) {
+        fail(QStringLiteral("the page crashed while loading"));
+    } else if (method == QStringLiteral("Target.detachedFromTarget") && m_session &&
+               params.value(QStringLiteral("sessionId")).toString() == m_session->id()) {
+        fail(QStringLiteral("the page was closed while loading"));
+    }
+}
+
+void PageCapture::stop() {
+    if (m_finished) {
+        return;
+    }
+    if (m_stage == Stage::Waiting) {
+        beginStop(WaitEnd::Stopped);
+    } else if (m_stage == Stage::Setup || m_stage == Stage::Navigating) {
+        m_stopWanted = true;  // acted on once the navigation has started
+    }
+}
+
+void PageCapture::finishNow() {
+    if (m_finished) {
+        return;
+    }
+    if (m_stage == Stage::Waiting || m_stage == Stage::Grace) {
+        endWait(WaitEnd::FinishedEarly);
+    } else if (m_stage == Stage::Setup || m_stage == Stage::Navigating) {
+        m_finishNowWanted = true;
+    }
+}
+
+void PageCapture::beginStop(WaitEnd how) {
+    if (m_stage == Stage::Navigating) {
+        // At the limit while Page.navigate is still out (a server that never answers): stop the load,
+        // which makes the navigation call return.
+        m_stopWanted = true;
+    } else if (m_stage != Stage::Waiting) {
+        return;
+    } else {
+        m_stage = Stage::Grace;
+    }
+    m_outcome.waitEnd = how;
+    m_limitTimer.stop();
+    // An endless script keeps the renderer from doing anything else, screenshots included.
+    call(QStringLiteral("Runtime.terminateExecution"), {}, {}, 5000);
+    call(QStringLiteral("Page.stopLoading"), {}, {}, 5000);
+    m_graceTimer.start(m_options.stopGraceMs);
+}
+
+void PageCapture::endWait(WaitEnd how) {
+    if (m_stage != Stage::Waiting && m_stage != Stage::Grace && m_stage != Stage::Navigating) {
+        return;
+    }
+    m_stage = Stage::Snapshot;
+    m_limitTimer.stop();
+    m_graceTimer.stop();
+    m_outcome.waitEnd = how;
+    emit waitEnded(how);
+    if (!m_finished) {
+        snapshot();
+    }
+}
+
+void PageCapture::snapshot() {
+    m_snapshotParts = 2;
+    auto partDone = [this] {
+        if (--m_snapshotParts == 0) {
+            m_outcome.ok = true;
+            finish();
+        }
+    };
+    call(QStringLiteral("Runtime.evaluate"),
+         {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
+          {QStringLiteral("returnByValue"), true}},
+         [this, partDone](const QJsonObject& result) {
+             m_outcome.snapshot.hasBody =
+                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
+             partDone();
+         },
+         5000);
+    call(QStringLiteral("Page.captureScreenshot"),
+         {{QStringLiteral("format"), QStringLiteral("png")},
+          {QStringLiteral("fromSurface"), true},
+          {QStringLiteral("captureBeyondViewport"), false},
+          {QStringLiteral("optimizeForSpeed"), true}},
+         [this, partDone](const QJsonObject& result) {
+             m_outcome.snapshot.png = QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
+             partDone();
+         },
+         15000);
+}
+
+void PageCapture::fail(const QString& error) {
+    if (m_finished) {
+        return;
+    }
+    m_outcome.ok = false;
+    m_outcome.error = error;
+    finish();
+}
+
+void PageCapture::finish() {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    m_stage = Stage::Done;
+    m_limitTimer.stop();
+    m_graceTimer.stop();
+    m_outcome.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    dispose();
+    emit finished();
+}
+
+void PageCapture::dispose() {
+    if (m_session) {
+        // Later: this may run inside the session's own event delivery.
+        m_session->deleteLater();
+        m_session = nullptr;
+    }
+    if (m_contextId.isEmpty()) {
+        return;
+    }
+    const QString contextId = std::exchange(m_contextId, QString());
+    CdpConnection* connection = m_browser.connection();
+    if (connection && connection->isOpen()) {
+        // Closes the target too. The browser object is the context: this outlives the capture.
+        connection->call(QStringLiteral("Target.disposeBrowserContext"), {{QStringLiteral("browserContextId"), contextId}},
+                         {}, 10000, &m_browser, [](const CdpReply&) {});
+    }
+}
+
+}  // namespace lumiclip

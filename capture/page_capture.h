@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+namespace lumiclip {
+
+class Browser;
+class CdpSession;
+
+struct PageCaptureOptions {
+    QString url;
+    int viewWidth = 810;
+    int viewHeight = 600;
+    // The longest the page may load before the capture goes on with what is there.
+    int timeLimitMs = 30000;
+    // After a stop (or at the limit): how long the main frame may take to report that it stopped.
+    int stopGraceMs = 500;
+};
+
+// What the view held when the wait ended: its rendering (PNG of the view size) and whether the
+// document has a body at all (an SVG document, say, has none).
+struct PageSnapshot {
+    QByteArray png;
+    bool hasBody = false;
+};
+
+enum class WaitEnd { None, Loaded, Stopped, TimedOut, FinishedEarly };
+
+struct PageCaptureOutcome {
+    bool ok = false;
+    // Why the capture failed: names the protocol method or the condition.
+    QString error;
+    PageSnapshot snapshot;
+    WaitEnd waitEnd = WaitEnd::None;
+    // The browser's reason when the navigation itself failed (net::ERR_...), else empty.
+    QString navigationError;
+    // HTTP status of the top-level document, 0 when there was none (file:, about:, failures).
+    int httpStatus = 0;
+    int frameDocuments = 0;
+    qint64 elapsedMs = 0;
+};
+
+// One page, captured asynchronously in the shared browser, in a browser context of its own that is
+// disposed at the end whatever happens: create the context and a target of the view size, prepare the
+// page (no cache, no scroll bars, white background), navigate, wait for the top-level "load" (frames'
+// loads are reported along the way), then take the body check and a screenshot of the view.
+// The wait ends on the load, on stop(), at the time limit, or on finishNow(); every other way out is a
+// failure. finished() is emitted exactly once.
+class PageCapture final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(PageCapture)
+
+public:
+    PageCapture(Browser& browser, PageCaptureOptions options, QObject* parent = nullptr);
+    ~PageCapture() override;
+
+    void start();
+    // Ends the wait: stops scripts and loading, grants the grace, then snapshots.
+    void stop();
+    // Ends the wait at once and snapshots what is there (the application is quitting).
+    void finishNow();
+
+    bool isFinished() const { return m_finished; }
+    const PageCaptureOutcome& outcome() const { return m_outcome; }
+
+signals:
+    void frameDocumentComplete();
+    // The wait is over (load, stop, limit); the snapshot follows.
+    void waitEnded(lumiclip::WaitEnd how);
+    void finished();
+
+private:
+    enum class Stage { Idle, Setup, Navigating, Waiting, Grace, Snapshot, Done };
+
+    void call(const QString& method, const QJsonObject& params, std::function<void(const QJsonObject&)> onResult,
+              int timeoutMs = 10000);
+    void browserCall(const QString& method, const QJsonObject& params,
+                     std::function<void(const QJsonObject&)> onResult, int timeoutMs);
+    void onTargetCreated(const QString& targetId);
+    void onAttached(const QString& sessionId);
+    void prepare();
+    void navigate();
+    void onNavigated(const QJsonObject& result);
+    void onEvent(const QString& method, const QJsonObject& params);
+    void onLifecycle(const QString& frameId, const QString& loaderId);
+    void onBrowserEvent(const QString& method, const QJsonObject& params);
+    void beginStop(WaitEnd how);
+    void endWait(WaitEnd how);
+    void snapshot();
+    void fail(const QString& error);
+    void finish();
+    void dispose();
+
+    Browser& m_browser;
+    PageCaptureOptions m_options;
+    PageCaptureOutcome m_outcome;
+    Stage m_stage = Stage::Idle;
+    bool m_finished = false;
+    bool m_stopWanted = false;
+    bool m_finishNowWanted = false;
+    QString m_contextId;
+    QString m_targetId;
+    QPointer<CdpSession> m_session;
+    QString m_loaderId;
+    // Main-frame loads and document responses seen before Page.navigate answered, by loader.
+    QSet<QString> m_earlyLoads;
+    QHash<QString, int> m_statusByLoader;
+    QSet<QString> m_frameDocuments;
+    QTimer m_limitTimer;
+    QTimer m_graceTimer;
+    QElapsedTimer m_clock;
+    int m_snapshotParts = 0;
+};
+
+}  // namespace lumiclip

@@ -1,0 +1,132 @@
+#include "cli/batch_runner.h"
+
+#include "capture/encoder_table.h"
+#include "capture/image_writer.h"
+#include "capture/page_capture.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+namespace lumiclip {
+
+BatchRunner::BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent)
+    : QObject(parent), m_browser(browser), m_items(std::move(items)), m_settings(std::move(settings)) {
+    m_results.resize(m_items.size());
+}
+
+void BatchRunner::start() {
+    if (m_items.isEmpty()) {
+        QTimer::singleShot(0, this, &BatchRunner::finished);
+        return;
+    }
+    drawProgress();
+    launchMore();
+}
+
+bool BatchRunner::allSucceeded() const {
+    return std::all_of(m_results.cbegin(), m_results.cend(), [](const BatchResult& r) { return r.ok; });
+}
+
+void BatchRunner::launchMore() {
+    while (m_running < m_settings.jobs && m_next < m_items.size()) {
+        const qsizetype index = m_next++;
+        PageCaptureOptions options;
+        options.url = m_items[index].url;
+        options.viewWidth = m_settings.viewWidth;
+        options.viewHeight = m_settings.viewHeight;
+        options.timeLimitMs = m_settings.timeLimitMs;
+        auto* capture = new PageCapture(m_browser, options, this);
+        connect(capture, &PageCapture::finished, this, [this, capture, index] { onCaptureFinished(capture, index); });
+        ++m_running;
+        capture->start();
+    }
+}
+
+void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
+    const PageCaptureOutcome& outcome = capture->outcome();
+    BatchResult result;
+    result.url = m_items[index].url;
+    result.output = m_items[index].output;
+    result.milliseconds = outcome.elapsedMs;
+    if (!outcome.ok) {
+        result.error = outcome.error;
+    } else if (!outcome.navigationError.isEmpty()) {
+        result.error = QStringLiteral("the page did not load: %1").arg(outcome.navigationError);
+    } else if (outcome.httpStatus >= 400) {
+        result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
+    } else if (outcome.waitEnd == WaitEnd::TimedOut) {
+        result.error = QStringLiteral("the page did not finish loading within %1 s").arg(m_settings.timeLimitMs / 1000.0);
+    } else {
+        EncoderId encoder;
+        FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
+                          &encoder);
+        QString error;
+        if (RenderSnapshotToFile(outcome.snapshot, result.output, m_settings.viewWidth, m_settings.viewHeight,
+                                 m_settings.imageWidth, m_settings.imageHeight, encoder, &error)) {
+            result.ok = true;
+            result.bytes = QFileInfo(result.output).size();
+        } else {
+            result.error = error;
+        }
+        result.milliseconds = capture->outcome().elapsedMs;
+    }
+    capture->deleteLater();
+    m_results[index] = result;
+    --m_running;
+    ++m_done;
+    report(result);
+    drawProgress();
+    if (m_done == m_items.size()) {
+        if (m_settings.progress) {
+            std::fputs("\r\033[K", stderr);
+        }
+        emit finished();
+        return;
+    }
+    launchMore();
+}
+
+void BatchRunner::report(const BatchResult& result) {
+    if (m_settings.progress) {
+        std::fputs("\r\033[K", stderr);
+    }
+    if (m_settings.json) {
+        const QJsonObject line{
+            {QStringLiteral("url"), result.url},
+            {QStringLiteral("output"), result.output},
+            {QStringLiteral("width"), m_settings.imageWidth},
+            {QStringLiteral("height"), m_settings.imageHeight},
+            {QStringLiteral("format"), m_settings.format},
+            {QStringLiteral("bytes"), result.bytes},
+            {QStringLiteral("milliseconds"), result.milliseconds},
+            {QStringLiteral("ok"), result.ok},
+            {QStringLiteral("error"), result.ok ? QJsonValue() : QJsonValue(result.error)},
+        };
+        std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    } else if (result.ok) {
+        std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(result.output), m_settings.imageWidth,
+                     m_settings.imageHeight, qUtf8Printable(m_settings.format), static_cast<long long>(result.bytes),
+                     qUtf8Printable(result.url));
+        std::fflush(stdout);
+    }
+    if (!result.ok) {
+        std::fprintf(stderr, "lumiclip-cli: %s: %s\n", qUtf8Printable(result.url), qUtf8Printable(result.error));
+    }
+}
+
+void BatchRunner::drawProgress() {
+    if (!m_settings.progress) {
+        return;
+    }
+    const qsizetype total = m_items.size();
+    constexpr int kWidth = 30;
+    const int filled = total > 0 ? static_cast<int>(kWidth * m_done / total) : kWidth;
+    std::fprintf(stderr, "\r[%s%s] %d/%lld", QByteArray(filled, '#').constData(), QByteArray(kWidth - filled, ' ').constData(),
+                 m_done, static_cast<long long>(total));
+    std::fflush(stderr);
+}
+
+}  // namespace lumiclip

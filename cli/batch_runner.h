@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdio>
+
+namespace lumiclip {
+
+class Browser;
+class PageCapture;
+
+// One address and where its image goes.
+struct BatchItem {
+    QString url;
+    QString output;
+};
+
+struct BatchSettings {
+    int viewWidth = 810;
+    int viewHeight = 600;
+    int imageWidth = 180;
+    int imageHeight = 138;
+    QString format = QStringLiteral("JPG");
+    int timeLimitMs = 30000;
+    int jobs = 2;
+    bool json = false;
+    bool progress = false;
+};
+
+struct BatchResult {
+    QString url;
+    QString output;
+    bool ok = false;
+    QString error;
+    qint64 bytes = 0;
+    qint64 milliseconds = 0;
+};
+
+// Captures a list of pages on the shared browser, several at once, each in its own context. A page
+// that fails is reported and the others go on. Results are printed as they come (stdout, or one JSON
+// line each), failures named on stderr; finished() once every page is done.
+class BatchRunner final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BatchRunner)
+
+public:
+    BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent = nullptr);
+
+    void start();
+    const QList<BatchResult>& results() const { return m_results; }
+    bool allSucceeded() const;
+
+signals:
+    void finished();
+
+private:
+    void launchMore();
+    void onCaptureFinished(PageCapture* capture, qsizetype index);
+    void report(const BatchResult& result);
+    void drawProgress();
+
+    Browser& m_browser;
+    QList<BatchItem> m_items;
+    BatchSettings m_settings;
+    QList<BatchResult> m_results;
+    qsizetype m_next = 0;
+    int m_running = 0;
+    int m_done = 0;
+};
+
+}  // namespace lumiclip

@@ -1,0 +1,183 @@
+#include "cli/cli_options.h"
+
+#include "capture/image_writer.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace lumiclip {
+
+bool ParseSize(const QString& text, int* width, int* height) {
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})[xX]([0-9]{1,6})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return false;
+    }
+    const int w = match.captured(1).toInt();
+    const int h = match.captured(2).toInt();
+    if (w < 1 || h < 1 || w > kMaxCaptureSide || h > kMaxCaptureSide) {
+        return false;
+    }
+    *width = w;
+    *height = h;
+    return true;
+}
+
+ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QString* error) {
+    auto needValue = [&](qsizetype& i, const QString& name, QString* value) {
+        if (i + 1 >= args.size()) {
+            *error = QStringLiteral("%1 needs a value").arg(name);
+            return false;
+        }
+        *value = args[++i];
+        return true;
+    };
+    bool onlyUrls = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString arg = args[i];
+        QString inlineValue;
+        bool hasInline = false;
+        if (!onlyUrls && arg.startsWith(QStringLiteral("--")) && arg.contains(QLatin1Char('='))) {
+            const qsizetype eq = arg.indexOf(QLatin1Char('='));
+            inlineValue = arg.mid(eq + 1);
+            arg = arg.left(eq);
+            hasInline = true;
+        }
+        auto value = [&](const QString& name, QString* out) {
+            if (hasInline) {
+                *out = inlineValue;
+                return true;
+            }
+            return needValue(i, name, out);
+        };
+        QString v;
+        if (onlyUrls || !arg.startsWith(QLatin1Char('-')) || arg == QStringLiteral("-")) {
+            if (arg == QStringLiteral("-") && !onlyUrls) {
+                options->inputList = arg;
+            } else {
+                options->urls.append(args[i]);
+            }
+        } else if (arg == QStringLiteral("--")) {
+            onlyUrls = true;
+        } else if (arg == QStringLiteral("-h") || arg == QStringLiteral("--help")) {
+            options->help = true;
+        } else if (arg == QStringLiteral("--version")) {
+            options->version = true;
+        } else if (arg == QStringLiteral("--json")) {
+            options->json = true;
+        } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            options->output = v;
+        } else if (arg == QStringLiteral("-i") || arg == QStringLiteral("--input")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            options->inputList = v;
+        } else if (arg == QStringLiteral("--settings")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            options->settingsFile = v;
+        } else if (arg == QStringLiteral("--view") || arg == QStringLiteral("--size")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            const bool view = arg == QStringLiteral("--view");
+            if (!ParseSize(v, view ? &options->viewWidth : &options->imageWidth,
+                           view ? &options->viewHeight : &options->imageHeight)) {
+                *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3")
+                             .arg(arg, v)
+                             .arg(kMaxCaptureSide);
+                return ParseStatus::UsageError;
+            }
+            (view ? options->viewGiven : options->sizeGiven) = true;
+        } else if (arg == QStringLiteral("-f") || arg == QStringLiteral("--format")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            const QString upper = v.toUpper();
+            if (upper != QStringLiteral("JPG") && upper != QStringLiteral("GIF") && upper != QStringLiteral("PNG")) {
+                *error = QStringLiteral("%1: unknown format \"%2\" (JPG, GIF or PNG)").arg(arg, v);
+                return ParseStatus::UsageError;
+            }
+            options->format = upper;
+            options->formatGiven = true;
+        } else if (arg == QStringLiteral("--timeout") || arg == QStringLiteral("-j") || arg == QStringLiteral("--jobs")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            bool ok = false;
+            const int n = v.toInt(&ok);
+            const bool timeout = arg == QStringLiteral("--timeout");
+            if (!ok || n < 1 || n > (timeout ? 3600 : 16)) {
+                *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3").arg(arg, v).arg(timeout ? 3600 : 16);
+                return ParseStatus::UsageError;
+            }
+            (timeout ? options->timeoutSeconds : options->jobs) = n;
+        } else {
+            *error = QStringLiteral("unknown option %1").arg(arg);
+            return ParseStatus::UsageError;
+        }
+    }
+    if (!options->help && !options->version && options->urls.isEmpty() && options->inputList.isEmpty()) {
+        *error = QStringLiteral("no address given");
+        return ParseStatus::UsageError;
+    }
+    return ParseStatus::Ok;
+}
+
+QString CliUsage() {
+    return QStringLiteral(
+        "Usage: lumiclip-cli [options] URL...\n"
+        "Captures web pages as images of an exact size.\n"
+        "\n"
+        "  -o, --output PATH     image file (one address) or folder (several); default: the\n"
+        "                        settings' output path for one address, else the current folder\n"
+        "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
+        "      --view WxH        browser view size (default 810x600)\n"
+        "      --size WxH        image size (default 180x138)\n"
+        "  -f, --format FORMAT   JPG, GIF or PNG (default JPG)\n"
+        "      --timeout SECONDS longest a page may load (default 30)\n"
+        "  -j, --jobs N          pages captured at once (default 2)\n"
+        "      --settings FILE   settings file for the defaults (default: the program's Lumiclip.ini)\n"
+        "      --json            one JSON object per line per result\n"
+        "  -h, --help            this text\n"
+        "      --version         the version\n"
+        "\n"
+        "Exit status: 0 all captured, 1 some capture failed, 2 usage error.\n");
+}
+
+QString FileNameForUrl(const QString& url, const QString& format) {
+    const QUrl parsed(url);
+    QString base;
+    if (parsed.isValid() && !parsed.host().isEmpty()) {
+        base = parsed.host();
+        if (parsed.port() > 0) {
+            base += QLatin1Char('_') + QString::number(parsed.port());
+        }
+        base += parsed.path();
+        if (parsed.hasQuery()) {
+            base += QLatin1Char('_') + parsed.query();
+        }
+    } else if (parsed.isLocalFile()) {
+        base = parsed.fileName();
+    } else {
+        base = url;
+    }
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
+    base.replace(unsafe, QStringLiteral("_"));
+    while (base.endsWith(QLatin1Char('_')) || base.endsWith(QLatin1Char('.'))) {
+        base.chop(1);
+    }
+    while (base.startsWith(QLatin1Char('.')) || base.startsWith(QLatin1Char('_'))) {
+        base.remove(0, 1);
+    }
+    if (base.isEmpty()) {
+        base = QStringLiteral("page");
+    }
+    return base.left(120) + QLatin1Char('.') + format.toLower();
+}
+
+}  // namespace lumiclip

@@ -1,0 +1,138 @@
+#include "capture/browser.h"
+#include "cli/batch_runner.h"
+#include "cli/cli_options.h"
+#include "cli/cli_settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace lumiclip;
+
+namespace {
+
+void onTerminate(int sig) {
+    Browser::EmergencyKill();
+    ::_exit(128 + sig);
+}
+
+bool readAddressList(const QString& source, QStringList* urls, QString* error) {
+    QFile file;
+    bool opened = false;
+    if (source == QStringLiteral("-")) {
+        opened = file.open(stdin, QIODevice::ReadOnly | QIODevice::Text);
+    } else {
+        file.setFileName(source);
+        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
+    }
+    if (!opened) {
+        *error = QStringLiteral("cannot read %1: %2").arg(source, file.errorString());
+        return false;
+    }
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) {
+            urls->append(line);
+        }
+    }
+    return true;
+}
+
+// Where each image goes: -o is the file for one address, the folder for several.
+QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOutput, QString* error) {
+    QList<BatchItem> items;
+    const bool single = options.urls.size() == 1;
+    const bool outputIsFolder = !options.output.isEmpty() && (!single || QFileInfo(options.output).isDir());
+    if (single && !outputIsFolder) {
+        const QString output = !options.output.isEmpty() ? options.output : defaultOutput;
+        items.append({options.urls.first(), output});
+        return items;
+    }
+    const QString folder = options.output.isEmpty() ? QDir::currentPath() : options.output;
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("cannot create the output folder %1").arg(folder);
+        return {};
+    }
+    QSet<QString> used;
+    for (const QString& url : options.urls) {
+        QString name = FileNameForUrl(url, options.format);
+        const QString stem = QFileInfo(name).completeBaseName();
+        for (int n = 2; used.contains(name); ++n) {
+            name = stem + QStringLiteral("-%1.").arg(n) + options.format.toLower();
+        }
+        used.insert(name);
+        items.append({url, QDir(folder).filePath(name)});
+    }
+    return items;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumiclip-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMICLIP_VERSION));
+
+    CliOptions options;
+    QString error;
+    if (ParseCliArguments(app.arguments().mid(1), &options, &error) != ParseStatus::Ok) {
+        std::fprintf(stderr, "lumiclip-cli: %s\nTry 'lumiclip-cli --help'.\n", qUtf8Printable(error));
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qUtf8Printable(CliUsage()), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("lumiclip-cli %s\n", LUMICLIP_VERSION);
+        return 0;
+    }
+    QString defaultOutput;
+    if (!ApplySettingsDefaults(&options, &defaultOutput, &error)) {
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    if (!options.inputList.isEmpty() && !readAddressList(options.inputList, &options.urls, &error)) {
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    if (options.urls.isEmpty()) {
+        std::fprintf(stderr, "lumiclip-cli: no address given\n");
+        return 2;
+    }
+    const QList<BatchItem> items = planOutputs(options, defaultOutput, &error);
+    if (items.isEmpty()) {
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        return 1;
+    }
+
+    std::signal(SIGINT, onTerminate);
+    std::signal(SIGTERM, onTerminate);
+    std::signal(SIGHUP, onTerminate);
+
+    BatchSettings settings;
+    settings.viewWidth = options.viewWidth;
+    settings.viewHeight = options.viewHeight;
+    settings.imageWidth = options.imageWidth;
+    settings.imageHeight = options.imageHeight;
+    settings.format = options.format;
+    settings.timeLimitMs = options.timeoutSeconds * 1000;
+    settings.jobs = options.jobs;
+    settings.json = options.json;
+    settings.progress = !options.json && items.size() > 1 && ::isatty(STDERR_FILENO) != 0;
+
+    BatchRunner runner(Browser::shared(), items, settings);
+    QObject::connect(&runner, &BatchRunner::finished, &app, &QCoreApplication::quit);
+    runner.start();
+    app.exec();
+    Browser::shared().shutdown();
+    return runner.allSucceeded() ? 0 : 1;
+}
