@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4 xdg-utils xvfb xauth
   python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

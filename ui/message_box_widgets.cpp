@@ -11,11 +11,16 @@ namespace {
 
 QMessageBox::Icon toQtIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::None: return QMessageBox::NoIcon;
-        case MessageIcon::Information: return QMessageBox::Information;
-        case MessageIcon::Warning: return QMessageBox::Warning;
-        case MessageIcon::Question: return QMessageBox::Question;
-        case MessageIcon::Stop: return QMessageBox::Critical;
+        case MessageIcon::None:
+            return QMessageBox::NoIcon;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Stop:
+            return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -30,15 +35,21 @@ MessageAnswer showWithWidgets(const MessageBoxRequest& request) {
     QMessageBox box(toQtIcon(request.icon), request.caption, request.text, buttons,
                     static_cast<QWidget*>(request.owner));
     switch (box.exec()) {
-        case QMessageBox::Cancel: return MessageAnswer::Cancel;
-        case QMessageBox::Yes: return MessageAnswer::Yes;
-        case QMessageBox::No: return MessageAnswer::No;
-        default: return MessageAnswer::Ok;
+        case QMessageBox::Cancel:
+            return MessageAnswer::Cancel;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        default:
+            return MessageAnswer::Ok;
     }
 }
 
 }  // namespace
 
-void InstallWidgetMessageBoxes() { SetMessageBoxHandler(showWithWidgets); }
+void InstallWidgetMessageBoxes() {
+    SetMessageBoxHandler(showWithWidgets);
+}
 
 }  // namespace lumiclip

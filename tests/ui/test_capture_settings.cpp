@@ -1,0 +1,170 @@
+#include "ui/capture_settings.h"
+#include "ui/ini_file.h"
+#include "ui/profile_format.h"
+
+#include "support/test_util.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <climits>
+#include <string>
+
+namespace lumiclip {
+namespace {
+
+TEST(ProfileFormat, ReadsWithCaseInsensitiveNamesAndTrimmedBlanks) {
+    const std::string text =
+        "\xEF\xBB\xBF; comment\r\nkey=outside\r\n[ Capture ]\r\n  Web_Width = 1024px \r\nempty=\r\n"
+        "[other]\r\nweb_width=5\r\n[capture]\r\nlate=1\r\n";
+    EXPECT_EQ(ReadProfileValue(text, "capture", "web_width"), "1024px");
+    EXPECT_EQ(ReadProfileValue(text, "CAPTURE", "WEB_WIDTH"), "1024px");
+    EXPECT_EQ(ReadProfileValue(text, "other", "web_width"), "5");
+    EXPECT_EQ(ReadProfileValue(text, "capture", "empty"), "");
+    EXPECT_EQ(ReadProfileValue(text, "capture", "key"), "");
+    EXPECT_EQ(ReadProfileValue(text, "missing", "web_width"), "");
+    EXPECT_EQ(ReadProfileValue("", "capture", "web_width"), "");
+}
+
+TEST(ProfileFormat, CutsLongValuesAtFourHundredNinetyNineBytes) {
+    const std::string text = "[capture]\ndefault_url=" + std::string(600, 'a') + "\n";
+    EXPECT_EQ(ReadProfileValue(text, "capture", "default_url"), std::string(499, 'a'));
+    // A two-byte character across the limit is left out whole.
+    const std::string utf8 = "[c]\nk=" + std::string(498, 'a') + "\xC3\xA9" + "zz\n";
+    EXPECT_EQ(ReadProfileValue(utf8, "c", "k"), std::string(498, 'a'));
+}
+
+TEST(ProfileFormat, WriteReplacesInPlaceAndKeepsEveryOtherLine) {
+    std::string text = "; mine\n[capture]\ndefault_file=/srv/Shots/Home\nweb_width = 5 ; x\n\n[other]\na=b";
+    ASSERT_TRUE(WriteProfileValue(text, "capture", "WEB_WIDTH", "810"));
+    ASSERT_TRUE(WriteProfileValue(text, "capture", "img_format", "PNG"));
+    ASSERT_TRUE(WriteProfileValue(text, "other", "c", "d"));
+    ASSERT_TRUE(WriteProfileValue(text, "new", "k", "v"));
+    EXPECT_EQ(text,
+              "; mine\n[capture]\ndefault_file=/srv/Shots/Home\nweb_width = 810\nimg_format=PNG\n\n"
+              "[other]\na=b\nc=d\n[new]\nk=v\n");
+    std::string crlf = "[s]\r\na=1\r\n";
+    ASSERT_TRUE(WriteProfileValue(crlf, "s", "b", "2"));
+    EXPECT_EQ(crlf, "[s]\r\na=1\r\nb=2\r\n");
+}
+
+TEST(ProfileFormat, RefusesEntriesThatWouldBreakTheFile) {
+    std::string text = "[s]\na=1\n";
+    EXPECT_FALSE(WriteProfileValue(text, "s", "a", "1\n[evil]\nx=y"));
+    EXPECT_FALSE(WriteProfileValue(text, "s", "a=b", "1"));
+    EXPECT_FALSE(WriteProfileValue(text, "s]", "a", "1"));
+    EXPECT_FALSE(WriteProfileValue(text, "s", " ", "1"));
+    EXPECT_EQ(text, "[s]\na=1\n");
+}
+
+TEST(SettingToInt, ReadsLikeAtoiAndSaturates) {
+    EXPECT_EQ(SettingToInt(QStringLiteral("1024px")), 1024);
+    EXPECT_EQ(SettingToInt(QStringLiteral("abc")), 0);
+    EXPECT_EQ(SettingToInt(QStringLiteral("0")), 0);
+    EXPECT_EQ(SettingToInt(QStringLiteral(" -5")), -5);
+    EXPECT_EQ(SettingToInt(QStringLiteral("\t+7x")), 7);
+    EXPECT_EQ(SettingToInt(QStringLiteral("- 5")), 0);
+    EXPECT_EQ(SettingToInt(QStringLiteral("99999999999999999999")), INT_MAX);
+    EXPECT_EQ(SettingToInt(QStringLiteral("-2147483648")), INT_MIN);
+    EXPECT_EQ(SettingToInt(QStringLiteral("-99999999999")), INT_MIN);
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString path() const { return m_dir.filePath(QStringLiteral("Lumiclip.ini")); }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(SettingsFileTest, LoadAppliesDefaultsOnlyToMissingOrEmptyValues) {
+    test::writeFile(path(),
+                    "[capture]\nweb_width=0\nweb_height=abc\nimg_width=1024px\nimg_format=\n"
+                    "default_url=http://127.0.0.1/\ndefault_file=/srv/Shots/Home\n");
+    QString url;
+    const CaptureSettings s = LoadCaptureSettings(path(), &url);
+    EXPECT_EQ(s.web_width, 0);
+    EXPECT_EQ(s.web_height, 0);
+    EXPECT_EQ(s.img_width, 1024);
+    EXPECT_EQ(s.img_height, 138);
+    EXPECT_EQ(s.img_format, QStringLiteral("JPG"));
+    EXPECT_EQ(url, QStringLiteral("http://127.0.0.1/"));
+    EXPECT_EQ(OutputPathFor(s), QStringLiteral("/srv/Shots/Home.jpg"));
+
+    const CaptureSettings d = LoadCaptureSettings(m_dir.filePath(QStringLiteral("none.ini")), &url);
+    EXPECT_EQ(d.web_width, 810);
+    EXPECT_EQ(d.web_height, 600);
+    EXPECT_EQ(d.img_width, 180);
+    EXPECT_EQ(d.img_height, 138);
+    EXPECT_EQ(url, QString::fromLatin1(kDefaultUrl));
+    EXPECT_EQ(d.default_file, QDir::homePath() + QStringLiteral("/website"));
+}
+
+TEST_F(SettingsFileTest, OutputPathLowerCasesOnlyTheExtension) {
+    CaptureSettings s;
+    s.default_file = QStringLiteral("/home/Alice/Shots/Home");
+    s.img_format = QStringLiteral("PNG");
+    EXPECT_EQ(OutputPathFor(s), QStringLiteral("/home/Alice/Shots/Home.png"));
+    s.img_format = QString();
+    EXPECT_EQ(OutputPathFor(s), QStringLiteral("/home/Alice/Shots/Home."));
+}
+
+TEST_F(SettingsFileTest, StoreWritesSixKeysAndLeavesOtherLinesAlone) {
+    test::writeFile(path(), "; kept\n[capture]\ndefault_file=/srv/Shots/Home\nweb_width=007\n");
+    CIniFile ini(path());
+    CaptureSettings s;
+    s.web_width = 1024;
+    s.web_height = -3;
+    s.img_format = QStringLiteral("gif");
+    s.default_file = QStringLiteral("/changed");
+    ASSERT_TRUE(StoreCaptureSettings(ini, s, QStringLiteral("http://例子.测试/")));
+    EXPECT_EQ(test::readFile(path()),
+              QByteArray("; kept\n[capture]\ndefault_file=/srv/Shots/Home\nweb_width=1024\nweb_height=-3\n"
+                         "img_width=180\nimg_height=138\nimg_format=gif\ndefault_url=http://") +
+                  QStringLiteral("例子.测试").toUtf8() + "/\n");
+    QString url;
+    LoadCaptureSettings(ini, &url);
+    EXPECT_EQ(url, QStringLiteral("http://例子.测试/"));
+}
+
+TEST_F(SettingsFileTest, WriteThatCannotHappenReportsFalse) {
+    CIniFile missingFolder(m_dir.filePath(QStringLiteral("no/such/Lumiclip.ini")));
+    EXPECT_FALSE(missingFolder.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    CIniFile folder(m_dir.path());
+    EXPECT_FALSE(folder.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    EXPECT_TRUE(QFileInfo(m_dir.path()).isDir());
+    CIniFile fresh(path());
+    EXPECT_TRUE(fresh.WriteString(QStringLiteral("1"), QStringLiteral("k"), QStringLiteral("s")));
+    EXPECT_EQ(test::readFile(path()), QByteArray("[s]\nk=1\n"));
+}
+
+TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileIntact) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    const QByteArray before = "[capture]\nweb_width=5\n";
+    test::writeFile(path(), before);
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    CIniFile ini(path());
+    EXPECT_FALSE(
+        ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture")));
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(test::readFile(path()), before);
+
+    QFile::setPermissions(path(), QFile::ReadOwner);
+    EXPECT_FALSE(
+        ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture")));
+    EXPECT_EQ(test::readFile(path()), before);
+}
+
+TEST_F(SettingsFileTest, LocationPrefersTheProgramFolderThenTheConfigHome) {
+    EXPECT_EQ(SettingsFilePathFor(m_dir.path(), QString()), path());
+    const QString config = m_dir.filePath(QStringLiteral("config"));
+    const QString fallback = SettingsFilePathFor(QStringLiteral("/nonexistent/bin"), config);
+    EXPECT_EQ(fallback, config + QStringLiteral("/lumiclip/Lumiclip.ini"));
+    EXPECT_TRUE(QFileInfo(config + QStringLiteral("/lumiclip")).isDir());
+}
+
+}  // namespace
+}  // namespace lumiclip
