@@ -1,0 +1,42 @@
+// glib names a field "signals", which Qt defines as a keyword: the image library comes first.
+#include <vips/vips.h>
+
+#include "app/capture_app.h"
+
+#include "capture/browser.h"
+#include "capture/encoder_table.h"
+#include "ui/capture_dlg.h"
+
+namespace lumiclip {
+
+bool CCaptureApp::InitInstance() {
+    // The image library before any window: captures scale and encode with it. A failure is not
+    // reported here; the captures then fail on their own.
+    m_imageLibraryStarted = EnsureImageLibrary();
+    {
+        CCaptureDlg dlg(nullptr, m_settingsPath);
+        if (m_dialogHook) {
+            m_dialogHook(dlg);
+        }
+        dlg.exec();
+    }  // the window, its picture and its capture host are gone here
+    return false;
+}
+
+// The image library cannot be started again in the same process once it has been shut down, so a
+// process runs the application object once.
+int CCaptureApp::ExitInstance() {
+    if (m_imageLibraryStarted) {
+        vips_shutdown();
+        m_imageLibraryStarted = false;
+    }
+    Browser::shared().shutdown();
+    return 0;
+}
+
+int CCaptureApp::Run() {
+    InitInstance();
+    return ExitInstance();
+}
+
+}  // namespace lumiclip

@@ -1,0 +1,12 @@
+// The desktop program: the main window, run by the application object.
+#include "app/capture_app.h"
+#include "ui/message_box_widgets.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    lumiclip::InstallWidgetMessageBoxes();
+    lumiclip::CCaptureApp app;
+    return app.Run();
+}

@@ -1,0 +1,183 @@
+// The main window without a browser: layout, command rules, the notification's state changes, the
+// close box and the keys.
+#include "capture/create_html_image.h"
+#include "capture_dlg_fixture.h"
+#include "widgets/dialog_units.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QMenu>
+#include <QTest>
+
+namespace lumiclip::test {
+
+TEST_F(CaptureDlgTest, ControlsSitAtTheirDialogUnitRectangles) {
+    makeDialog();
+    const DialogBaseUnits units = DialogBaseUnitsFor(m_dlg->font());
+    ASSERT_GT(units.averageCharWidth, 0);
+    const struct {
+        int id, x, y, cx, cy;
+    } rows[] = {{CCaptureDlg::IDC_URL, 57, 83, 192, 12},      {CCaptureDlg::IDC_CAPTURE, 261, 82, 67, 14},
+                {CCaptureDlg::IDC_STOP, 261, 99, 68, 13},     {CCaptureDlg::IDC_PREVIEW, 11, 124, 202, 190},
+                {CCaptureDlg::IDC_PATH, 229, 149, 103, 31},   {CCaptureDlg::IDC_STATUS, 0, 321, 241, 14},
+                {CCaptureDlg::IDC_VERSION, 242, 321, 97, 14}, {CCaptureDlg::IDCANCEL, 283, 275, 45, 14}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(m_dlg->GetDlgItem(row.id)->geometry(),
+                  DialogRectToPixels(QRect(row.x, row.y, row.cx, row.cy), units))
+            << "item " << row.id;
+    }
+    // The banner keeps its bitmap's own size.
+    auto* banner = m_dlg->findChild<QLabel*>(QStringLiteral("banner"));
+    ASSERT_NE(banner, nullptr);
+    EXPECT_EQ(banner->size(), QSize(600, 90));
+    EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Ombrix Lumiclip"));
+    EXPECT_TRUE(m_dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(m_dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(m_dlg->windowIcon().isNull());
+    // Nothing moves when the window grows.
+    const QRect before = m_dlg->GetDlgItem(CCaptureDlg::IDC_CAPTURE)->geometry();
+    m_dlg->resize(m_dlg->width() + 200, m_dlg->height() + 100);
+    EXPECT_EQ(m_dlg->GetDlgItem(CCaptureDlg::IDC_CAPTURE)->geometry(), before);
+}
+
+TEST_F(CaptureDlgTest, StartsIdleWithTheStoredAddressAndTheVersion) {
+    makeDialog("default_url=http://example.test/a%20b\n");
+    EXPECT_FALSE(m_dlg->isCapturing());
+    EXPECT_FALSE(m_dlg->isDocumentComplete());
+    EXPECT_FALSE(m_dlg->isPictureLoaded());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDCANCEL)->isEnabled());
+    EXPECT_FALSE(button(CCaptureDlg::IDC_SAVE_AS)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_STOP)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDCANCEL)->isHidden());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_CHECK_VERSION)->isHidden());
+    EXPECT_EQ(urlField()->text(), QStringLiteral("http://example.test/a%20b"));
+    EXPECT_EQ(statusText(), QString());
+    EXPECT_EQ(label(CCaptureDlg::IDC_VERSION)->text(), QStringLiteral("Ombrix Lumiclip 1.1.0"));
+    EXPECT_EQ(label(CCaptureDlg::IDC_PATH)->text(), QStringLiteral("..."));
+    EXPECT_EQ(m_dlg->outputPath(), OutputPathFor(m_dlg->settings()));
+}
+
+TEST_F(CaptureDlgTest, MenuHasItsItemsAndCommands) {
+    makeDialog();
+    const struct {
+        int command;
+        const char* text;
+    } items[] = {{32777, "文件另存为...(&S)"}, {32771, "退出(&X)"},        {32775, "开始截图(&C)"},
+                 {32776, "停止(&S)"},          {32772, "截图选项...(&O)"}, {32773, "检查新版本...(&U)"},
+                 {32778, "访问软件主页(&V)"},  {32774, "关于...(&A)"}};
+    for (const auto& item : items) {
+        QAction* action = m_dlg->MenuAction(item.command);
+        ASSERT_NE(action, nullptr) << item.command;
+        EXPECT_EQ(action->text(), QString::fromUtf8(item.text));
+        EXPECT_EQ(action->data().toInt(), item.command);
+        EXPECT_TRUE(action->isEnabled());  // the rules never grey an item
+    }
+}
+
+TEST_F(CaptureDlgTest, CommandRulesFollowTheCaptureState) {
+    makeDialog();
+    // Idle: start capture only.
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_START_CAPTURE));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_STOP_CAPTURE));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_SAVE_IMAGE_AS));
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_OPTIONS));
+    // Save-as from the menu is dropped silently: no box at all (the button would answer one).
+    m_dlg->OnCommand(CCaptureDlg::ID_SAVE_IMAGE_AS);
+    m_dlg->OnCommand(CCaptureDlg::ID_STOP_CAPTURE);
+    EXPECT_TRUE(m_boxes.empty());
+    // The stop button without a host does nothing.
+    button(CCaptureDlg::IDC_STOP)->click();
+    EXPECT_FALSE(m_dlg->isCapturing());
+    // Completed: start capture and save-as, not stop.
+    notify();
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_START_CAPTURE));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_STOP_CAPTURE));
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_SAVE_IMAGE_AS));
+    // Save-as now runs, and without a picture answers with the not-loaded message.
+    m_dlg->OnCommand(CCaptureDlg::ID_SAVE_IMAGE_AS);
+    ASSERT_EQ(m_boxes.size(), 1U);
+    EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("截图还没有被正常载入，请稍候再试。"));
+    EXPECT_EQ(m_boxes[0].caption, QCoreApplication::applicationName());
+}
+
+TEST_F(CaptureDlgTest, FirstNotificationCompletesLaterOnesOnlyCount) {
+    makeDialog();
+    m_dlg->EnableControls(false);
+    EXPECT_FALSE(button(CCaptureDlg::IDCANCEL)->isEnabled());
+    EXPECT_FALSE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    EXPECT_FALSE(button(CCaptureDlg::IDC_SAVE_AS)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_STOP)->isEnabled());
+    notify();
+    EXPECT_EQ(m_dlg->completeCount(), 1);
+    EXPECT_EQ(statusText(), QStringLiteral("Document Complete"));
+    EXPECT_TRUE(m_dlg->isDocumentComplete());
+    EXPECT_FALSE(m_dlg->isCapturing());
+    EXPECT_TRUE(button(CCaptureDlg::IDCANCEL)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_SAVE_AS)->isEnabled());
+    // A second one changes only the count and the status line.
+    m_dlg->EnableControls(false);
+    label(CCaptureDlg::IDC_STATUS)->setText(QStringLiteral("x"));
+    notify();
+    EXPECT_EQ(m_dlg->completeCount(), 2);
+    EXPECT_EQ(statusText(), QStringLiteral("Document Complete"));
+    EXPECT_FALSE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+}
+
+TEST_F(CaptureDlgTest, NotificationPutsTheTakenAddressBackIntoTheField) {
+    makeDialog("default_url=http://first.test/\n");
+    urlField()->setText(QStringLiteral("http://taken.test/"));
+    ASSERT_TRUE(m_dlg->UpdateData(true));
+    urlField()->setText(QStringLiteral("typed meanwhile"));
+    notify();
+    EXPECT_EQ(urlField()->text(), QStringLiteral("http://taken.test/"));
+}
+
+TEST_F(CaptureDlgTest, CloseBoxDoesNothingWhileTheCancelItemIsDisabled) {
+    makeDialog();
+    m_dlg->show();
+    m_dlg->EnableControls(false);
+    EXPECT_FALSE(m_dlg->close());
+    EXPECT_TRUE(m_dlg->isVisible());
+    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    EXPECT_TRUE(m_dlg->isVisible());
+    m_dlg->EnableControls(true);
+    EXPECT_TRUE(m_dlg->close());
+    EXPECT_FALSE(m_dlg->isVisible());
+}
+
+TEST_F(CaptureDlgTest, EnterInTheAddressFieldEndsTheWindowWithoutCapturing) {
+    makeDialog();
+    m_dlg->show();
+    urlField()->setFocus();
+    QTest::keyClick(urlField(), Qt::Key_Return);
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->result(), QDialog::Accepted);
+    EXPECT_FALSE(m_dlg->isCapturing());
+    EXPECT_EQ(statusText(), QString());
+}
+
+TEST_F(CaptureDlgTest, AddressTooLongFromTheSettingsIsRefusedWhenTakenBack) {
+    const QByteArray longUrl = "http://example.test/" + QByteArray(300, 'a');
+    makeDialog("default_url=" + longUrl + "\n");
+    EXPECT_EQ(urlField()->text().size(), longUrl.size());  // shown whole
+    EXPECT_FALSE(m_dlg->UpdateData(true));
+    ASSERT_EQ(m_boxes.size(), 1U);
+    // Typing cannot make it longer than the limit.
+    urlField()->clear();
+    urlField()->setFocus();
+    QTest::keyClicks(urlField(), QString(300, QLatin1Char('b')));
+    EXPECT_EQ(urlField()->text().size(), CCaptureDlg::kMaxUrlLength);
+}
+
+TEST_F(CaptureDlgTest, ExitCommandEndsTheWindow) {
+    makeDialog();
+    m_dlg->show();
+    m_dlg->OnCommand(CCaptureDlg::ID_EXIT);
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->result(), QDialog::Rejected);
+}
+
+}  // namespace lumiclip::test

@@ -1,0 +1,178 @@
+// The main window with the real browser and a local server: from the button press to the preview.
+#include "capture_dlg_fixture.h"
+#include "support/test_http_server.h"
+#include "support/test_util.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QTimer>
+
+namespace lumiclip::test {
+
+namespace {
+
+const QByteArray kRedPage = "<html><body style='margin:0;background:#d02020'></body></html>";
+
+QByteArray settingsFor(const QString& url, const QString& defaultFile, const char* extra) {
+    return "default_url=" + url.toUtf8() + "\ndefault_file=" + defaultFile.toUtf8() + "\n" + extra;
+}
+
+}  // namespace
+
+class CaptureDlgBrowserTest : public CaptureDlgTest {
+protected:
+    TestHttpServer m_server;
+};
+
+TEST_F(CaptureDlgBrowserTest, PageWithoutFramesShowsThePreviewAndTheFileInformation) {
+    m_server.routeHtml(QStringLiteral("/"), kRedPage);
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("shot")),
+                           "web_width=600\nweb_height=800\nimg_width=600\nimg_height=800\nimg_format=PNG\n"));
+    m_dlg->setCaptureTimeLimitMs(15000);
+    m_dlg->show();
+    const QString target = m_dir.filePath(QStringLiteral("shot.png"));
+    ASSERT_EQ(m_dlg->outputPath(), target);
+
+    button(CCaptureDlg::IDC_CAPTURE)->click();  // returns once CreateImage has returned
+    ASSERT_TRUE(m_dlg->isPictureLoaded()) << "no picture after the capture";
+    EXPECT_TRUE(m_dlg->GetDlgItem(CCaptureDlg::IDC_PREVIEW)->isVisible());
+    EXPECT_EQ(imageFileSize(target), QSize(600, 800));
+    // The one notification comes after the call has returned.
+    ASSERT_TRUE(waitUntil([this] { return m_dlg->completeCount() >= 1; }, 5000));
+    EXPECT_EQ(m_dlg->completeCount(), 1);
+    EXPECT_EQ(statusText(), QStringLiteral("Document Complete"));
+    EXPECT_TRUE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_SAVE_AS)->isEnabled());
+    EXPECT_TRUE(button(CCaptureDlg::IDCANCEL)->isEnabled());
+
+    const QImage shot = m_dlg->grab().toImage();
+    EXPECT_EQ(m_dlg->lastDrawnSize(), QSize(225, 300));
+    EXPECT_EQ(label(CCaptureDlg::IDC_WIDTH)->text(), QString::fromUtf8("600 像素"));
+    EXPECT_EQ(label(CCaptureDlg::IDC_HEIGHT)->text(), QString::fromUtf8("800 像素"));
+    EXPECT_EQ(label(CCaptureDlg::IDC_FORMAT)->text(), QStringLiteral("PNG"));
+    EXPECT_EQ(label(CCaptureDlg::IDC_PATH)->text(), target);
+    EXPECT_EQ(label(CCaptureDlg::IDC_SIZE)->text(),
+              QString::number(QFileInfo(target).size()) + QString::fromUtf8(" 字节"));
+    // The pane shows the red thumbnail inside its fitted rectangle, and not beyond it.
+    const QPoint pane = m_dlg->GetDlgItem(CCaptureDlg::IDC_PREVIEW)->mapTo(m_dlg.get(), QPoint(0, 0));
+    const qreal ratio = shot.devicePixelRatio();
+    const QColor inside = shot.pixelColor((pane + QPoint(100, 150)) * ratio);
+    EXPECT_GT(inside.red(), 180);
+    EXPECT_LT(inside.green(), 80);
+    const QColor outside = shot.pixelColor((pane + QPoint(260, 150)) * ratio);
+    EXPECT_LT(outside.red() - outside.green(), 40);
+    const QByteArray docsShot = qgetenv("LUMICLIP_MAIN_WINDOW_SHOT");
+    if (!docsShot.isEmpty()) {
+        shot.save(QString::fromUtf8(docsShot));
+    }
+
+    // Save as: the suggestion follows the format; the chosen path becomes the output path.
+    SaveFileRequest asked;
+    const QString other = m_dir.filePath(QStringLiteral("other.png"));
+    m_dlg->setSaveFileDialog([&](const SaveFileRequest& request) -> std::optional<QString> {
+        asked = request;
+        return other;
+    });
+    m_boxes.clear();
+    button(CCaptureDlg::IDC_SAVE_AS)->click();
+    EXPECT_EQ(asked.suggestedName, QStringLiteral("website.png"));
+    EXPECT_EQ(asked.defaultSuffix, QStringLiteral("png"));
+    ASSERT_EQ(asked.filters.size(), 4);
+    EXPECT_TRUE(asked.filters[0].startsWith(QStringLiteral("All Supported File")));
+    EXPECT_TRUE(asked.confirmOverwrite);
+    EXPECT_EQ(readFile(other), readFile(target));
+    ASSERT_EQ(m_boxes.size(), 1U);
+    EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("保存成功"));
+    EXPECT_EQ(m_boxes[0].icon, MessageIcon::Information);
+    m_dlg->repaint();
+    EXPECT_EQ(label(CCaptureDlg::IDC_PATH)->text(), other);
+
+    // The next capture writes there.
+    QFile::remove(other);
+    m_dlg->OnCommand(CCaptureDlg::ID_START_CAPTURE);
+    EXPECT_EQ(imageFileSize(other), QSize(600, 800));
+    EXPECT_EQ(m_server.hits(QStringLiteral("/")), 2);
+}
+
+TEST_F(CaptureDlgBrowserTest, FramesGiveTheControlsBackWhileTheCaptureStillWaits) {
+    m_server.routeHtml(QStringLiteral("/f1"), "<html><body>one</body></html>");
+    m_server.routeHtml(QStringLiteral("/f2"), "<html><body>two</body></html>");
+    HttpResponse slowImage;
+    slowImage.contentType = "image/gif";
+    slowImage.body = QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==");
+    slowImage.delayMs = 1500;
+    m_server.route(QStringLiteral("/slow.gif"), slowImage);
+    m_server.routeHtml(QStringLiteral("/"),
+                       "<html><body><iframe src='/f1'></iframe><iframe src='/f2'></iframe>"
+                       "<img src='/slow.gif'></body></html>");
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("frames")), ""));
+    m_dlg->setCaptureTimeLimitMs(15000);
+    m_dlg->show();
+
+    bool seenDuringWait = false;
+    bool controlsBack = false;
+    QString statusDuringWait;
+    QTimer probe;
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, m_dlg.get(), [&] {
+        if (seenDuringWait || !m_dlg->isCaptureCallRunning() || !m_dlg->isDocumentComplete()) {
+            return;
+        }
+        seenDuringWait = true;
+        controlsBack =
+            button(CCaptureDlg::IDC_CAPTURE)->isEnabled() && button(CCaptureDlg::IDC_SAVE_AS)->isEnabled();
+        statusDuringWait = statusText();
+        m_boxes.clear();
+        button(CCaptureDlg::IDC_SAVE_AS)->click();
+        // A second capture while the first still waits is refused: the waiting host stays.
+        button(CCaptureDlg::IDC_CAPTURE)->click();
+    });
+    probe.start();
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    probe.stop();
+    ASSERT_TRUE(seenDuringWait) << "no frame notification arrived during the wait";
+    EXPECT_TRUE(controlsBack);
+    EXPECT_EQ(statusDuringWait, QStringLiteral("Document Complete"));
+    ASSERT_EQ(m_boxes.size(), 1U);
+    EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("截图还没有被正常载入，请稍候再试。"));
+    EXPECT_TRUE(m_dlg->isPictureLoaded());
+    EXPECT_EQ(m_server.hits(QStringLiteral("/")), 1);
+    ASSERT_TRUE(waitUntil([this] { return m_dlg->completeCount() >= 3; }, 5000));
+}
+
+TEST_F(CaptureDlgBrowserTest, NavigationThatCannotStartStaysCapturing) {
+    makeDialog(settingsFor(QStringLiteral("not a url%20at all"), m_dir.filePath(QStringLiteral("bad")), ""));
+    m_dlg->setCaptureTimeLimitMs(5000);
+    m_dlg->show();
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(m_dlg->isCapturing());
+    EXPECT_FALSE(m_dlg->isPictureLoaded());
+    EXPECT_FALSE(m_dlg->GetDlgItem(CCaptureDlg::IDC_PREVIEW)->isVisible());
+    EXPECT_EQ(statusText(), QString::fromUtf8("正在截取网站[not a url%20at all]图片，请等待..."));
+    EXPECT_FALSE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_START_CAPTURE));
+    EXPECT_FALSE(m_dlg->close());  // the close box does nothing while capturing
+    EXPECT_TRUE(m_dlg->isVisible());
+}
+
+TEST_F(CaptureDlgBrowserTest, StopEndsAStalledLoadAndTheCloseBoxWaits) {
+    HttpResponse stall;
+    stall.stall = true;
+    m_server.route(QStringLiteral("/stall"), stall);
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/stall")), m_dir.filePath(QStringLiteral("st")), ""));
+    m_dlg->setCaptureTimeLimitMs(20000);
+    m_dlg->show();
+    bool closeRefused = false;
+    QTimer::singleShot(800, m_dlg.get(), [&] {
+        closeRefused = !m_dlg->close() && m_dlg->isVisible();
+        m_dlg->OnCommand(CCaptureDlg::ID_STOP_CAPTURE);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    EXPECT_TRUE(closeRefused);
+    EXPECT_LT(clock.elapsed(), 15000) << "stop did not end the wait";
+}
+
+}  // namespace lumiclip::test

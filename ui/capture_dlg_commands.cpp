@@ -1,0 +1,151 @@
+// The capture cycle and the menu commands of the main window.
+#include "capture/create_html_image.h"
+#include "ui/capture_dlg.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QFileDialog>
+
+namespace lumiclip {
+
+namespace {
+
+std::optional<QString> RunSaveFileDialog(const SaveFileRequest& request) {
+    QFileDialog dialog(request.owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(request.filters);
+    if (!request.filters.isEmpty()) {
+        dialog.selectNameFilter(request.filters.first());
+    }
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    dialog.selectFile(request.suggestedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+}
+
+}  // namespace
+
+bool CCaptureDlg::IsCommandEnabled(int command) const {
+    switch (command) {
+        case ID_START_CAPTURE:
+            return !m_bCapturing;
+        case ID_STOP_CAPTURE:
+            return m_bCapturing && !m_bDocumentComplete;
+        case ID_SAVE_IMAGE_AS:
+            return m_bDocumentComplete && !m_bCapturing;
+        default:
+            return true;
+    }
+}
+
+void CCaptureDlg::OnCommand(int command) {
+    if (!IsCommandEnabled(command)) {
+        return;  // dropped without a word; the menu items always look enabled
+    }
+    switch (command) {
+        case ID_START_CAPTURE:
+            OnCapture();
+            break;
+        case ID_STOP_CAPTURE:
+            OnStop();
+            break;
+        case ID_SAVE_IMAGE_AS:
+            OnSaveImageAs();
+            break;
+        case ID_EXIT:
+            OnCancel();
+            break;
+        default:
+            break;  // options, version check, web pages and about come with their dialogs
+    }
+}
+
+void CCaptureDlg::OnCapture() {
+    // A capture command that comes while an earlier CreateImage still waits (its frames' notifications
+    // can re-enable the controls) is refused: the waiting host must never be deleted.
+    if (m_bInCreateImage) {
+        return;
+    }
+    UpdateData(true);  // a refused address goes on as read
+    const QString target = m_strOutputPath;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_nCompleteCount = 0;
+    m_strStatus = QString::fromUtf8("正在截取网站[") + m_strUrl + QString::fromUtf8("]图片，请等待...");
+    UpdateData(false);
+    m_bCapturing = true;
+    m_bDocumentComplete = false;
+    m_bPictureLoaded = false;
+    EnableControls(false);
+    GetDlgItem(IDC_PREVIEW)->hide();
+    m_pCaptureHost.reset();
+    m_pCaptureHost = std::make_unique<CVTCreateHTMLImage>();
+    m_pCaptureHost->Create(this);
+    m_pCaptureHost->m_strFormat = m_settings.img_format;
+    if (m_captureTimeLimitMs > 0) {
+        m_pCaptureHost->setTimeLimitMs(m_captureTimeLimitMs);
+    }
+    m_bInCreateImage = true;
+    const bool written =
+        m_pCaptureHost->CreateImage(m_strUrl, target, m_settings.web_width, m_settings.web_height,
+                                    m_settings.img_width, m_settings.img_height);
+    m_bInCreateImage = false;
+    if (written) {
+        if (m_picture.LoadFromFile(target)) {
+            m_bPictureLoaded = true;
+            GetDlgItem(IDC_PREVIEW)->show();
+        }
+        update();
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+int CCaptureDlg::OnCaptureDocumentComplete() {
+    ++m_nCompleteCount;
+    m_strStatus = QStringLiteral("Document Complete");
+    UpdateData(false);
+    if (m_nCompleteCount == 1) {
+        m_bCapturing = false;
+        EnableControls(true);
+        m_bDocumentComplete = true;
+    }
+    return 0;
+}
+
+void CCaptureDlg::OnStop() {
+    if (m_pCaptureHost) {
+        m_pCaptureHost->Stop();
+    }
+}
+
+void CCaptureDlg::OnSaveImageAs() {
+    if (!m_bPictureLoaded) {
+        AppMessageBox(QString::fromUtf8("截图还没有被正常载入，请稍候再试。"), MessageIcon::Warning,
+                      MessageButtons::Ok, this);
+        return;
+    }
+    const QString format = m_settings.img_format.toLower();
+    SaveFileRequest request;
+    request.suggestedName = QStringLiteral("website.") + format;
+    request.defaultSuffix = format;
+    request.filters = {QStringLiteral("All Supported File (*.jpg *.gif *.png)"),
+                       QStringLiteral("JPG/JPEG files (*.jpg)"), QStringLiteral("GIF files (*.gif)"),
+                       QStringLiteral("PNG files (*.png)")};
+    request.confirmOverwrite = true;
+    request.owner = this;
+    const std::optional<QString> chosen =
+        m_saveFileDialog ? m_saveFileDialog(request) : RunSaveFileDialog(request);
+    if (!chosen || chosen->isEmpty()) {
+        return;
+    }
+    m_strOutputPath = *chosen;
+    UpdateData(false);
+    if (m_picture.SaveToFile(*chosen)) {
+        AppMessageBox(QString::fromUtf8("保存成功"), MessageIcon::Information, MessageButtons::Ok, this);
+    }
+}
+
+}  // namespace lumiclip
