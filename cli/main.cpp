@@ -63,7 +63,7 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
     }
     QSet<QString> used;
     for (const QString& url : options.urls) {
-        QString name = FileNameForUrl(url, options.format);
+        QString name = FileNameForUrl(url, options.format.isEmpty() ? QStringLiteral("jpg") : options.format);
         const QString stem = QFileInfo(name).completeBaseName();
         for (int n = 2; used.contains(name); ++n) {
             name = stem + QStringLiteral("-%1.").arg(n) + options.format.toLower();
