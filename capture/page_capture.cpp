@@ -155,8 +155,16 @@ void PageCapture::onNavigated(const QJsonObject& result) {
     m_loaderId = result.value(QStringLiteral("loaderId")).toString();
     m_outcome.navigationError = result.value(QStringLiteral("errorText")).toString();
     m_outcome.httpStatus = m_statusByLoader.value(m_loaderId);
+    if (m_stage == Stage::Grace) {
+        // Stopped (or at the limit) while the navigation call was out: an aborted navigation has
+        // nothing more to load, else the grace runs on.
+        if (!m_outcome.navigationError.isEmpty()) {
+            endWait(m_outcome.waitEnd);
+        }
+        return;
+    }
     if (m_stage != Stage::Navigating) {
-        return;  // stopped or finished while the navigation call was out
+        return;  // finished while the navigation call was out
     }
     m_stage = Stage::Waiting;
     if (!m_outcome.navigationError.isEmpty() || m_earlyLoads.contains(m_loaderId)) {
@@ -237,9 +245,9 @@ void PageCapture::stop() {
     if (m_finished) {
         return;
     }
-    if (m_stage == Stage::Waiting) {
+    if (m_stage == Stage::Waiting || m_stage == Stage::Navigating) {
         beginStop(WaitEnd::Stopped);
-    } else if (m_stage == Stage::Setup || m_stage == Stage::Navigating) {
+    } else if (m_stage == Stage::Setup) {
         m_stopWanted = true;  // acted on once the navigation has started
     }
 }
@@ -256,15 +264,12 @@ void PageCapture::finishNow() {
 }
 
 void PageCapture::beginStop(WaitEnd how) {
-    if (m_stage == Stage::Navigating) {
-        // At the limit while Page.navigate is still out (a server that never answers): stop the load,
-        // which makes the navigation call return.
-        m_stopWanted = true;
-    } else if (m_stage != Stage::Waiting) {
+    // While Page.navigate is still out (a server that never answers), stopping the load makes the
+    // navigation call return.
+    if (m_stage != Stage::Waiting && m_stage != Stage::Navigating) {
         return;
-    } else {
-        m_stage = Stage::Grace;
     }
+    m_stage = Stage::Grace;
     m_outcome.waitEnd = how;
     m_limitTimer.stop();
     // An endless script keeps the renderer from doing anything else, screenshots included.

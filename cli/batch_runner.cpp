@@ -52,12 +52,12 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     result.milliseconds = outcome.elapsedMs;
     if (!outcome.ok) {
         result.error = outcome.error;
+    } else if (outcome.waitEnd == WaitEnd::TimedOut) {
+        result.error = QStringLiteral("the page did not finish loading within %1 s").arg(m_settings.timeLimitMs / 1000.0);
     } else if (!outcome.navigationError.isEmpty()) {
         result.error = QStringLiteral("the page did not load: %1").arg(outcome.navigationError);
     } else if (outcome.httpStatus >= 400) {
         result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
-    } else if (outcome.waitEnd == WaitEnd::TimedOut) {
-        result.error = QStringLiteral("the page did not finish loading within %1 s").arg(m_settings.timeLimitMs / 1000.0);
     } else {
         EncoderId encoder;
         FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
