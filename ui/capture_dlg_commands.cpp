@@ -1,6 +1,8 @@
 // The capture cycle and the menu commands of the main window.
 #include "capture/create_html_image.h"
+#include "app/about_dlg.h"
 #include "ui/capture_dlg.h"
+#include "upgrade/upgrade_commands.h"
 #include "ui/message_box.h"
 
 #include <QApplication>
@@ -59,8 +61,22 @@ void CCaptureDlg::OnCommand(int command) {
         case ID_EXIT:
             OnCancel();
             break;
+        case ID_CHECK_VERSION:
+            CheckForNewerVersion(QStringLiteral(LUMICLIP_VERSION), this);
+            break;
+        case ID_ABOUT: {
+            CAboutDlg about(this);
+            about.exec();
+            break;
+        }
+        case ID_PRODUCT_PAGE:
+            OpenProductPage();
+            break;
+        case ID_MAKER_PAGE:
+            OpenMakerHomePage();
+            break;
         default:
-            break;  // options, version check, web pages and about come with their dialogs
+            break;  // the options dialog is not built yet
     }
 }
 
