@@ -1,4 +1,5 @@
 #include "ui/capture_dlg.h"
+#include "widgets/maker_links.h"
 
 #include "capture/create_html_image.h"
 #include "ui/message_box.h"
@@ -213,6 +214,10 @@ void CCaptureDlg::OnInitDialog() {
     GetDlgItem(IDC_SAVE_AS)->setEnabled(false);
     m_strVersion = QStringLiteral(LUMICLIP_VERSION);
     SetItemText(IDC_VERSION, QStringLiteral("Ombrix Lumiclip ") + m_strVersion);
+    m_link.SubclassDlgItem(qobject_cast<QLabel*>(GetDlgItem(IDC_LINK)));
+    m_items.insert(IDC_LINK, &m_link);
+    m_link.SetLink(SiteRecommendationLink(m_strVersion));
+    m_link.SetUnderlineMode(CHyperLinkStatic::UnderlineNever);
     m_settings = LoadCaptureSettings(m_iniFile, &m_strUrl);
     m_strOutputPath = OutputPathFor(m_settings);
     UpdateData(false);

@@ -2,6 +2,7 @@
 
 #include "preview/picture.h"
 #include "ui/capture_settings.h"
+#include "widgets/hyperlink_static.h"
 #include "ui/ini_file.h"
 
 #include <QDialog>
@@ -133,6 +134,7 @@ private:
     QString m_strUrl;
     QIcon m_hIcon;
     CPicture m_picture;
+    CHyperLinkStatic m_link;
     bool m_bPictureLoaded = false;
     bool m_bDocumentComplete = false;
     bool m_bCapturing = false;

@@ -3,6 +3,8 @@
 #include "capture/create_html_image.h"
 #include "capture_dlg_fixture.h"
 #include "widgets/dialog_units.h"
+#include "widgets/hyperlink_static.h"
+#include "widgets/maker_links.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -178,6 +180,17 @@ TEST_F(CaptureDlgTest, ExitCommandEndsTheWindow) {
     m_dlg->OnCommand(CCaptureDlg::ID_EXIT);
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(m_dlg->result(), QDialog::Rejected);
+}
+
+
+TEST_F(CaptureDlgTest, ItsLinkLabelPointsAtThePortalWithTheVersionAndIsNeverUnderlined) {
+    makeDialog();
+    auto* link = qobject_cast<CHyperLinkStatic*>(m_dlg->GetDlgItem(CCaptureDlg::IDC_LINK));
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->Link(), SiteRecommendationLink(QStringLiteral(LUMICLIP_VERSION)));
+    EXPECT_TRUE(link->Link().endsWith(QStringLiteral("?lumiclip&v=1.1.0")));
+    EXPECT_FALSE(link->font().underline());
+    EXPECT_EQ(link->parentWidget(), m_dlg->GetDlgItem(CCaptureDlg::IDC_URL)->parentWidget());
 }
 
 }  // namespace lumiclip::test
