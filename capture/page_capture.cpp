@@ -149,6 +149,13 @@ void PageCapture::navigate() {
     m_limitTimer.start(m_options.timeLimitMs);
     call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
          [this](const QJsonObject& result) { onNavigated(result); }, std::max(10000, m_options.timeLimitMs + 5000));
+    // A stop or quit that came during the set-up must not wait for a navigation that may never answer.
+    if (m_stopWanted) {
+        beginStop(WaitEnd::Stopped);
+    } else if (m_finishNowWanted) {
+        // Stop the navigation first: a document being replaced cannot be snapshotted.
+        beginStop(WaitEnd::FinishedEarly);
+    }
 }
 
 void PageCapture::onNavigated(const QJsonObject& result) {
@@ -258,7 +265,9 @@ void PageCapture::finishNow() {
     }
     if (m_stage == Stage::Waiting || m_stage == Stage::Grace) {
         endWait(WaitEnd::FinishedEarly);
-    } else if (m_stage == Stage::Setup || m_stage == Stage::Navigating) {
+    } else if (m_stage == Stage::Navigating) {
+        beginStop(WaitEnd::FinishedEarly);
+    } else if (m_stage == Stage::Setup) {
         m_finishNowWanted = true;
     }
 }
