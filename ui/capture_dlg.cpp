@@ -2,7 +2,7 @@
 #include "widgets/maker_links.h"
 
 #include "capture/create_html_image.h"
-#include "ui/message_box.h"
+#include "ui/data_exchange.h"
 #include "widgets/dialog_units.h"
 
 #include <QAction>
@@ -17,7 +17,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
-#include <QValidator>
 
 // Resources live in the static widgets library; make sure they are registered.
 static void InitLumiclipResources() {
@@ -31,19 +30,6 @@ namespace {
 // The dialog's client area in dialog units.
 constexpr int kDialogWidthDu = 339;
 constexpr int kDialogHeightDu = 335;
-
-// Typing may not make the address longer than the limit; text set from the settings file may be, and
-// is refused only when it is taken back (as the address check has always done).
-class MaxLengthValidator final : public QValidator {
-public:
-    explicit MaxLengthValidator(int maxLength, QObject* parent) : QValidator(parent), m_max(maxLength) {}
-    State validate(QString& input, int& /*pos*/) const override {
-        return input.size() > m_max ? Invalid : Acceptable;
-    }
-
-private:
-    int m_max;
-};
 
 // The preview pane: an etched frame; the dialog paints the picture into it after the frame.
 class PreviewPane final : public QFrame {
@@ -157,7 +143,6 @@ void CCaptureDlg::CreateControls() {
     label(IDC_LINK, "立即访问voziri http://www.voziri.com/", 168, 63, 171, 10)->setWordWrap(false);
     label(0, "网站地址:", 8, 85, 39, 10);
     auto* url = new QLineEdit(m_client);
-    url->setValidator(new MaxLengthValidator(kMaxUrlLength, url));
     place(url, IDC_URL, 57, 83, 192, 12);
     auto* capture = button(IDC_CAPTURE, "截取图片", 261, 82, 67, 14);
     auto* stop = button(IDC_STOP, "停    止", 261, 99, 68, 13);
@@ -234,22 +219,11 @@ void CCaptureDlg::SetItemText(int id, const QString& text) {
 }
 
 bool CCaptureDlg::UpdateData(bool saveAndValidate) {
-    auto* url = qobject_cast<QLineEdit*>(GetDlgItem(IDC_URL));
-    auto* status = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS));
-    if (!saveAndValidate) {
-        url->setText(m_strUrl);
-        status->setText(m_strStatus);
-        return true;
-    }
-    m_strUrl = url->text();
-    if (m_strUrl.size() > kMaxUrlLength) {
-        AppMessageBox(QStringLiteral("网站地址不能超过 %1 个字符。").arg(kMaxUrlLength), MessageIcon::Warning,
-                      MessageButtons::Ok, this);
-        url->setFocus(Qt::OtherFocusReason);
-        return false;
-    }
-    m_strStatus = status->text();
-    return true;
+    CDataExchange dx(this, saveAndValidate);
+    dx.Text(qobject_cast<QLineEdit*>(GetDlgItem(IDC_URL)), m_strUrl);
+    dx.MaxChars(m_strUrl, kMaxUrlLength);
+    dx.Text(qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS)), m_strStatus);
+    return !dx.failed();
 }
 
 void CCaptureDlg::EnableControls(bool enable) {

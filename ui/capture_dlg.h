@@ -93,6 +93,8 @@ public:
     void OnCapture();
     void OnStop();
     void OnSaveImageAs();
+    // The settings dialog: on OK its values are applied, stored and pushed to the controls.
+    void OnOptions();
     void EnableControls(bool enable);
 
     // Pushes the members to the controls (toControls) or takes the controls' values back; false when a

@@ -2,6 +2,7 @@
 #include "capture/create_html_image.h"
 #include "app/about_dlg.h"
 #include "ui/capture_dlg.h"
+#include "ui/options_dlg.h"
 #include "upgrade/upgrade_commands.h"
 #include "ui/message_box.h"
 
@@ -69,6 +70,9 @@ void CCaptureDlg::OnCommand(int command) {
             about.exec();
             break;
         }
+        case ID_OPTIONS:
+            OnOptions();
+            break;
         case ID_PRODUCT_PAGE:
             OpenProductPage();
             break;
@@ -76,7 +80,7 @@ void CCaptureDlg::OnCommand(int command) {
             OpenMakerHomePage();
             break;
         default:
-            break;  // the options dialog is not built yet
+            break;
     }
 }
 
@@ -135,6 +139,29 @@ void CCaptureDlg::OnStop() {
     if (m_pCaptureHost) {
         m_pCaptureHost->Stop();
     }
+}
+
+void CCaptureDlg::OnOptions() {
+    COptionsDlg options(this);
+    UpdateData(true);  // an address that is refused goes on as it was read
+    options.m_strDefaultUrl = m_strUrl;
+    options.m_nViewWidth = m_settings.web_width;
+    options.m_nViewHeight = m_settings.web_height;
+    options.m_nImageWidth = m_settings.img_width;
+    options.m_nImageHeight = m_settings.img_height;
+    options.m_strImageFormat = m_settings.img_format;
+    if (options.exec() != QDialog::Accepted) {
+        return;  // nothing changes, nothing is written
+    }
+    m_settings.web_width = options.m_nViewWidth;
+    m_settings.web_height = options.m_nViewHeight;
+    m_settings.img_height = options.m_nImageHeight;
+    m_settings.img_width = options.m_nImageWidth;
+    m_settings.img_format = options.m_strImageFormat;
+    m_strUrl = options.m_strDefaultUrl;
+    StoreCaptureSettings(m_iniFile, m_settings, m_strUrl);  // a failed write keeps the values in memory
+    m_strOutputPath = OutputPathFor(m_settings);
+    UpdateData(false);
 }
 
 void CCaptureDlg::OnSaveImageAs() {

@@ -68,4 +68,10 @@ QFont DialogFont() {
     return font;
 }
 
+void UseSimplifiedChineseFontFallback() {
+    if (qEnvironmentVariableIsEmpty("FC_LANG")) {
+        qputenv("FC_LANG", "zh-cn");
+    }
+}
+
 }  // namespace lumiclip

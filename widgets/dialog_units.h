@@ -29,4 +29,10 @@ QRect DialogRectToPixels(const QRect& dialogUnits, const QFont& font);
 // falls back to SimSun, then Noto Serif CJK SC, then a sans-serif face with simplified-Chinese glyphs.
 QFont DialogFont();
 
+// Han characters have Japanese, Traditional and Simplified Chinese glyph forms, and under a non-Chinese
+// locale (C.UTF-8, say) fontconfig's fallback prefers the Japanese ones. Tells fontconfig that text is
+// simplified Chinese (FC_LANG=zh-cn) unless the user has set FC_LANG. Call before the application object
+// exists, since fontconfig reads it once.
+void UseSimplifiedChineseFontFallback();
+
 }  // namespace lumiclip

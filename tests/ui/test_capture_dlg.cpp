@@ -2,17 +2,57 @@
 // close box and the keys.
 #include "capture/create_html_image.h"
 #include "capture_dlg_fixture.h"
+#include "support/test_util.h"
+#include "ui/options_dlg.h"
 #include "widgets/dialog_units.h"
 #include "widgets/hyperlink_static.h"
 #include "widgets/maker_links.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QTimer>
+
+#include <functional>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QMenu>
 #include <QTest>
 
 namespace lumiclip::test {
+
+namespace {
+
+// Runs the options command; act works on the modal settings dialog and ends it (a dialog it leaves open
+// is cancelled so that the test cannot hang).
+void RunOptions(CCaptureDlg& dlg, const std::function<void(COptionsDlg&)>& act) {
+    bool seen = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* options = qobject_cast<COptionsDlg*>(w);
+            if (options != nullptr && options->isVisible()) {
+                seen = true;
+                EXPECT_TRUE(QTest::qWaitForWindowActive(options));
+                act(*options);
+                if (options->isVisible()) {
+                    options->reject();
+                }
+            }
+        }
+    });
+    dlg.OnCommand(CCaptureDlg::ID_OPTIONS);
+    EXPECT_TRUE(seen);
+}
+
+QLineEdit* OptionsField(COptionsDlg& options, int id) {
+    return qobject_cast<QLineEdit*>(options.GetDlgItem(id));
+}
+
+void ClickOptionsButton(COptionsDlg& options, int id) {
+    QTest::mouseClick(options.GetDlgItem(id), Qt::LeftButton);
+}
+
+}  // namespace
 
 TEST_F(CaptureDlgTest, ControlsSitAtTheirDialogUnitRectangles) {
     makeDialog();
@@ -191,6 +231,70 @@ TEST_F(CaptureDlgTest, ItsLinkLabelPointsAtThePortalWithTheVersionAndIsNeverUnde
     EXPECT_TRUE(link->Link().endsWith(QStringLiteral("?lumiclip&v=1.1.0")));
     EXPECT_FALSE(link->font().underline());
     EXPECT_EQ(link->parentWidget(), m_dlg->GetDlgItem(CCaptureDlg::IDC_URL)->parentWidget());
+}
+
+TEST_F(CaptureDlgTest, OptionsOkStoresTheSixKeysAndTheWindowFollows) {
+    makeDialog("web_width=810\nweb_height=600\nimg_width=180\nimg_height=138\nimg_format=JPG\n"
+               "default_url=http://127.0.0.1/stored\n");
+    m_dlg->show();
+    urlField()->setText(QStringLiteral("http://127.0.0.1/typed"));
+    RunOptions(*m_dlg, [](COptionsDlg& options) {
+        // It opens on the address in the window, stored or not.
+        EXPECT_EQ(OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->text(), QStringLiteral("http://127.0.0.1/typed"));
+        OptionsField(options, COptionsDlg::IDC_VIEW_WIDTH)->setText(QStringLiteral("1024"));
+        OptionsField(options, COptionsDlg::IDC_VIEW_HEIGHT)->setText(QStringLiteral("768"));
+        OptionsField(options, COptionsDlg::IDC_IMAGE_WIDTH)->setFocus(Qt::MouseFocusReason);
+        OptionsField(options, COptionsDlg::IDC_IMAGE_WIDTH)->setText(QStringLiteral("300"));
+        options.m_comboFormat->setCurrentIndex(2);
+        OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->setText(QStringLiteral("http://127.0.0.1/new"));
+        ClickOptionsButton(options, COptionsDlg::IDOK);  // leaving the width runs the lock first
+        EXPECT_EQ(options.result(), QDialog::Accepted);
+    });
+    QString storedUrl;
+    const CaptureSettings stored = LoadCaptureSettings(m_dir.filePath(QStringLiteral("Lumiclip.ini")), &storedUrl);
+    EXPECT_EQ(stored.web_width, 1024);
+    EXPECT_EQ(stored.web_height, 768);
+    EXPECT_EQ(stored.img_width, 300);
+    EXPECT_EQ(stored.img_height, 225);
+    EXPECT_EQ(stored.img_format, QStringLiteral("PNG"));
+    EXPECT_EQ(storedUrl, QStringLiteral("http://127.0.0.1/new"));
+    EXPECT_EQ(m_dlg->settings().img_height, 225);
+    EXPECT_EQ(urlField()->text(), QStringLiteral("http://127.0.0.1/new"));
+    EXPECT_EQ(m_dlg->outputPath(), DefaultOutputFile() + QStringLiteral(".png"));
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(CaptureDlgTest, OptionsCancelAfterEditsWritesNothingAndKeepsTheTypedAddress) {
+    const QByteArray section = "img_format=png\ndefault_url=http://127.0.0.1/stored\n";
+    makeDialog(section);
+    const QString ini = m_dir.filePath(QStringLiteral("Lumiclip.ini"));
+    const QByteArray before = readFile(ini);
+    urlField()->setText(QStringLiteral("http://127.0.0.1/typed"));
+    RunOptions(*m_dlg, [](COptionsDlg& options) {
+        EXPECT_EQ(options.m_comboFormat->currentText(), QStringLiteral("PNG"));
+        OptionsField(options, COptionsDlg::IDC_VIEW_WIDTH)->setText(QStringLiteral("1000"));
+        OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->setText(QStringLiteral("http://127.0.0.1/other"));
+        ClickOptionsButton(options, COptionsDlg::IDCANCEL);
+        EXPECT_EQ(options.result(), QDialog::Rejected);
+    });
+    EXPECT_EQ(readFile(ini), before);
+    EXPECT_EQ(urlField()->text(), QStringLiteral("http://127.0.0.1/typed"));
+    EXPECT_EQ(m_dlg->settings().web_width, 810);
+    EXPECT_EQ(m_dlg->settings().img_format, QStringLiteral("png"));
+    EXPECT_EQ(m_dlg->outputPath(), DefaultOutputFile() + QStringLiteral(".png"));
+}
+
+TEST_F(CaptureDlgTest, OptionsOkWithAnUnknownStoredFormatStoresItBlankUntilTheNextStart) {
+    makeDialog("img_format=BMP\n");
+    RunOptions(*m_dlg, [](COptionsDlg& options) {
+        EXPECT_EQ(options.m_comboFormat->currentIndex(), -1);
+        ClickOptionsButton(options, COptionsDlg::IDOK);
+    });
+    EXPECT_EQ(m_dlg->settings().img_format, QString());
+    EXPECT_EQ(m_dlg->outputPath(), DefaultOutputFile() + QStringLiteral("."));
+    // The next start reads the blank value as the default format.
+    m_dlg = std::make_unique<CCaptureDlg>(nullptr, m_dir.filePath(QStringLiteral("Lumiclip.ini")));
+    EXPECT_EQ(m_dlg->settings().img_format, QStringLiteral("JPG"));
 }
 
 }  // namespace lumiclip::test

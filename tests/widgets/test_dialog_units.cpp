@@ -1,6 +1,9 @@
 #include "widgets/dialog_units.h"
 
 #include <gtest/gtest.h>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QFontMetrics>
 #include <QStringList>
 
@@ -54,6 +57,35 @@ TEST(DialogUnits, DialogFontIsNinePointWithChineseFallbacks) {
     // Whatever family is chosen, Chinese text must be drawable.
     const QFontMetrics metrics(font);
     EXPECT_TRUE(metrics.inFontUcs4(0x5B8B));  // 宋
+}
+
+// The faces that draw text in a font, as the text engine picks them (fallbacks included).
+QStringList FacesDrawing(const QFont& font, const QString& text) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QStringList faces;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        faces.append(run.rawFont().familyName());
+    }
+    return faces;
+}
+
+TEST(DialogUnits, ChineseTextIsDrawnWithSimplifiedChineseGlyphForms) {
+    const QString text = QString::fromUtf8("截取图片 设置 比例锁定");
+    for (const QString& face : FacesDrawing(DialogFont(), text)) {
+        EXPECT_TRUE(face.endsWith(QStringLiteral(" SC"))) << face.toStdString();
+    }
+    // A face without Chinese glyphs falls back to a simplified-Chinese one too.
+    QFont latin(QStringLiteral("DejaVu Sans"));
+    latin.setPointSize(9);
+    const QStringList faces = FacesDrawing(latin, text);
+    ASSERT_FALSE(faces.isEmpty());
+    for (const QString& face : faces) {
+        EXPECT_FALSE(face.endsWith(QStringLiteral(" JP"))) << face.toStdString();
+    }
+    EXPECT_TRUE(faces.join(QLatin1Char(',')).contains(QStringLiteral("CJK SC"))) << faces.join(QLatin1Char(',')).toStdString();
 }
 
 }  // namespace
