@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QTimer>
 
+#include <cstdlib>
+
 namespace lumiclip::test {
 
 namespace {
@@ -61,11 +63,6 @@ TEST_F(CaptureDlgBrowserTest, PageWithoutFramesShowsThePreviewAndTheFileInformat
     EXPECT_LT(inside.green(), 80);
     const QColor outside = shot.pixelColor((pane + QPoint(260, 150)) * ratio);
     EXPECT_LT(outside.red() - outside.green(), 40);
-    const QByteArray docsShot = qgetenv("LUMICLIP_MAIN_WINDOW_SHOT");
-    if (!docsShot.isEmpty()) {
-        shot.save(QString::fromUtf8(docsShot));
-    }
-
     // Save as: the suggestion follows the format; the chosen path becomes the output path.
     SaveFileRequest asked;
     const QString other = m_dir.filePath(QStringLiteral("other.png"));
@@ -92,6 +89,39 @@ TEST_F(CaptureDlgBrowserTest, PageWithoutFramesShowsThePreviewAndTheFileInformat
     m_dlg->OnCommand(CCaptureDlg::ID_START_CAPTURE);
     EXPECT_EQ(imageFileSize(other), QSize(600, 800));
     EXPECT_EQ(m_server.hits(QStringLiteral("/")), 2);
+}
+
+TEST_F(CaptureDlgBrowserTest, ThePaneShowsTheThumbnailPixelForPixel) {
+    m_server.routeHtml(QStringLiteral("/"), readFile(QStringLiteral(LUMICLIP_SAMPLE_PAGE)));
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("sample")), ""));
+    m_dlg->setCaptureTimeLimitMs(15000);
+    m_dlg->show();
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    ASSERT_TRUE(m_dlg->isPictureLoaded());
+    ASSERT_TRUE(waitUntil([this] { return m_dlg->completeCount() >= 1; }, 5000));
+    const QImage thumbnail(m_dlg->outputPath());
+    ASSERT_EQ(thumbnail.size(), QSize(180, 138));
+    const QImage shot = m_dlg->grab().toImage();
+    ASSERT_EQ(m_dlg->lastDrawnSize(), thumbnail.size());  // small enough to be drawn at its own size
+    const QPoint pane = m_dlg->GetDlgItem(CCaptureDlg::IDC_PREVIEW)->mapTo(m_dlg.get(), QPoint(0, 0));
+    const qreal ratio = shot.devicePixelRatio();
+    int differing = 0;
+    for (int y = 0; y < thumbnail.height(); y += 3) {
+        for (int x = 0; x < thumbnail.width(); x += 3) {
+            const QColor want = thumbnail.pixelColor(x, y);
+            const QColor got = shot.pixelColor((pane + QPoint(x, y)) * ratio);
+            if (std::abs(want.red() - got.red()) > 24 || std::abs(want.green() - got.green()) > 24 ||
+                std::abs(want.blue() - got.blue()) > 24) {
+                ++differing;
+            }
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    // Set LUMICLIP_MAIN_WINDOW_SHOT to keep the window's picture (the README shows one).
+    const QByteArray docsShot = qgetenv("LUMICLIP_MAIN_WINDOW_SHOT");
+    if (!docsShot.isEmpty()) {
+        EXPECT_TRUE(shot.save(QString::fromUtf8(docsShot)));
+    }
 }
 
 TEST_F(CaptureDlgBrowserTest, FramesGiveTheControlsBackWhileTheCaptureStillWaits) {
