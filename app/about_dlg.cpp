@@ -63,7 +63,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     m_items.insert(1, ok);
     // The link item: built in place from its template and attached at once.
     m_linkHome.setParent(this);
-    m_linkHome.setText(QLatin1String(kLinkMakerHomePage));
+    m_linkHome.setText(QLatin1String(kMakerHomePage));
     m_linkHome.setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_linkHome.setGeometry(DialogRectToPixels(TemplateRect(kIdHomeLink), font));
     m_linkHome.Attach();
@@ -82,7 +82,7 @@ void CAboutDlg::OnInitDialog() {
     static_cast<QLabel*>(m_items.value(kIdVersion))
         ->setText(QStringLiteral("Ombrix Lumiclip ") + QStringLiteral(LUMICLIP_VERSION));
     m_linkHome.SetUnderlineMode(CHyperLinkStatic::UnderlineNever);
-    m_linkHome.SetLink(QLatin1String(kLinkMakerHomePage));
+    m_linkHome.SetLink(QLatin1String(kMakerHomePage));
 }
 
 }  // namespace lumiclip

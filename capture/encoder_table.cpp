@@ -59,6 +59,11 @@ int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid) {
     return -1;
 }
 
+bool EncoderForFormat(const QString& format, EncoderId* pClsid) {
+    const auto index = static_cast<std::size_t>(MimeIndexForFormat(format));
+    return FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[index]), pClsid) != -1;
+}
+
 bool EnsureImageLibrary(QString* error) {
     static std::once_flag once;
     static bool started = false;

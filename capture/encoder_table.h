@@ -27,6 +27,10 @@ struct EncoderId {
 // copied to *pClsid; -1 when there is none, leaving *pClsid unchanged.
 int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid);
 
+// The installed encoder for a format name (by MimeIndexForFormat) into *pClsid; false when this image
+// library has none, leaving *pClsid unchanged.
+bool EncoderForFormat(const QString& format, EncoderId* pClsid);
+
 // Starts the image library once per process; false (with the reason) when it cannot start.
 bool EnsureImageLibrary(QString* error = nullptr);
 

@@ -20,6 +20,8 @@ PageCapture::PageCapture(Browser& browser, PageCaptureOptions options, QObject* 
     m_graceTimer.setSingleShot(true);
     connect(&m_limitTimer, &QTimer::timeout, this, [this] { beginStop(WaitEnd::TimedOut); });
     connect(&m_graceTimer, &QTimer::timeout, this, [this] { endWait(m_outcome.waitEnd); });
+    m_errorPageTimer.setSingleShot(true);
+    connect(&m_errorPageTimer, &QTimer::timeout, this, [this] { endWait(WaitEnd::Loaded); });
 }
 
 PageCapture::~PageCapture() { dispose(); }
@@ -174,10 +176,15 @@ void PageCapture::onNavigated(const QJsonObject& result) {
         return;  // finished while the navigation call was out
     }
     m_stage = Stage::Waiting;
-    if (!m_outcome.navigationError.isEmpty() || m_earlyLoads.contains(m_loaderId)) {
-        // A failed navigation shows the browser's error page; nothing more will load.
+    if (m_earlyLoads.contains(m_loaderId)) {
         endWait(WaitEnd::Loaded);
         return;
+    }
+    if (!m_outcome.navigationError.isEmpty()) {
+        // A failed navigation goes on to the browser's error page, under the same loader; its load ends
+        // the wait. The page is not there yet (a screenshot now finds no active page), and some
+        // failures show none, so the wait for it is short.
+        m_errorPageTimer.start(kErrorPageWaitMs);
     }
     if (m_stopWanted) {
         beginStop(WaitEnd::Stopped);
@@ -294,6 +301,7 @@ void PageCapture::endWait(WaitEnd how) {
     m_stage = Stage::Snapshot;
     m_limitTimer.stop();
     m_graceTimer.stop();
+    m_errorPageTimer.stop();
     m_outcome.waitEnd = how;
     emit waitEnded(how);
     if (!m_finished) {
@@ -347,6 +355,7 @@ void PageCapture::finish() {
     m_stage = Stage::Done;
     m_limitTimer.stop();
     m_graceTimer.stop();
+    m_errorPageTimer.stop();
     m_outcome.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     dispose();
     emit finished();

@@ -117,6 +117,9 @@ private:
     QSet<QString> m_frameDocuments;
     QTimer m_limitTimer;
     QTimer m_graceTimer;
+    QTimer m_errorPageTimer;
+    // How long a failed navigation's error page may take to load before the snapshot goes ahead.
+    static constexpr int kErrorPageWaitMs = 3000;
     QElapsedTimer m_clock;
     int m_snapshotParts = 0;
 };

@@ -60,8 +60,7 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
         result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
     } else {
         EncoderId encoder;
-        FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
-                          &encoder);
+        EncoderForFormat(m_settings.format, &encoder);  // none: the writer names the missing encoder
         QString error;
         if (RenderSnapshotToFile(outcome.snapshot, result.output, m_settings.viewWidth, m_settings.viewHeight,
                                  m_settings.imageWidth, m_settings.imageHeight, encoder, &error)) {

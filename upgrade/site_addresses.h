@@ -10,6 +10,12 @@ inline constexpr char kMakerName[] = "Ombrix";
 // The maker's main web site (its home page).
 inline constexpr char kMakerHomePage[] = "http://www.ombrix.net/";
 
+// The maker's site-recommendation portal, which the main window's link label opens.
+inline constexpr char kSiteRecommendationPortal[] = "http://voziri.ombrix.net/";
+
+// The maker's support address, shown in the about box.
+inline constexpr char kSupportEmail[] = "support@ombrix.net";
+
 // The product site: scheme and host only, as shown in the newer-version message.
 inline constexpr char kProductSite[] = "http://soft.ombrix.net";
 

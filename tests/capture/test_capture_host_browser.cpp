@@ -133,6 +133,13 @@ TEST_F(CaptureHostBrowser, AnAddressWithoutSchemeIsPassedAsTyped) {
     EXPECT_EQ(server->totalHits(), before);  // nothing added a scheme and fetched it
 }
 
+TEST_F(CaptureHostBrowser, AnAddressThatRefusesTheConnectionGivesThePictureOfTheErrorPage) {
+    ASSERT_TRUE(capture(refusedUrl())) << lastError.toStdString();
+    EXPECT_EQ(imageFileSize(out), QSize(180, 138));
+    settle();
+    EXPECT_EQ(parent.duringWait, QList<bool>{false});
+}
+
 TEST_F(CaptureHostBrowser, StopDuringAStalledLoadEndsTheWaitAndStillWritesTheImage) {
     QElapsedTimer clock;
     clock.start();

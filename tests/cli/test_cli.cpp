@@ -169,6 +169,13 @@ TEST_F(CliBrowser, SeveralAddressesWithOneFailingReportEachAsJsonAndExitWithOne)
     EXPECT_TRUE(err.contains("404"));
 }
 
+TEST_F(CliBrowser, ARefusedConnectionIsNamedAsTheReason) {
+    QByteArray err;
+    EXPECT_EQ(run({QStringLiteral("-o"), dir.filePath(QStringLiteral("r.jpg")), refusedUrl()}, nullptr, &err), 1);
+    EXPECT_TRUE(err.contains("the page did not load: net::ERR_CONNECTION_REFUSED")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("r.jpg"))));
+}
+
 TEST_F(CliBrowser, APageThatNeverLoadsFailsAtTheTimeLimit) {
     QByteArray err;
     EXPECT_EQ(run({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("-o"), dir.filePath(QStringLiteral("s.jpg")),

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QTcpServer>
 #include <QThread>
 
 namespace lumiclip::test {
@@ -70,6 +71,14 @@ int countProcessesMatching(const QString& text) {
         }
     }
     return count;
+}
+
+QString refusedUrl() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1/nothing-here").arg(port);
 }
 
 }  // namespace lumiclip::test

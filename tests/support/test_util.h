@@ -23,4 +23,7 @@ QSize imageFileSize(const QString& path);
 // Processes whose command line contains this text (other than this process).
 int countProcessesMatching(const QString& text);
 
+// An http address on 127.0.0.1 at a port where nothing listens (it was free a moment ago).
+QString refusedUrl();
+
 }  // namespace lumiclip::test
