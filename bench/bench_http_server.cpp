@@ -39,7 +39,9 @@ bool BenchHttpServer::begin(QString* error) {
     return true;
 }
 
-QString BenchHttpServer::url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+QString BenchHttpServer::url() const {
+    return QStringLiteral("http://127.0.0.1:%1/").arg(m_port);
+}
 
 void BenchHttpServer::run() {
     QTcpServer server;

@@ -18,11 +18,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <unistd.h>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 using namespace lumiclip;
@@ -70,7 +70,9 @@ Summary summarize(std::vector<double> ms) {
     return s;
 }
 
-double elapsedMs(const QElapsedTimer& clock) { return static_cast<double>(clock.nsecsElapsed()) / 1e6; }
+double elapsedMs(const QElapsedTimer& clock) {
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
 
 struct CaptureRun {
     bool ok = false;
@@ -106,12 +108,13 @@ CaptureRun captureOnce(const QString& url, const QString& output, const EncoderI
     if (outcome.waitEnd != WaitEnd::Loaded || outcome.httpStatus != 200) {
         run.error = QStringLiteral("the page did not load (HTTP %1, %2)")
                         .arg(outcome.httpStatus)
-                        .arg(outcome.navigationError.isEmpty() ? QStringLiteral("time limit") : outcome.navigationError);
+                        .arg(outcome.navigationError.isEmpty() ? QStringLiteral("time limit")
+                                                               : outcome.navigationError);
         return run;
     }
     QString error;
-    if (!RenderSnapshotToFile(outcome.snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight, encoder,
-                              &error)) {
+    if (!RenderSnapshotToFile(outcome.snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight,
+                              encoder, &error)) {
         run.error = error;
         return run;
     }
@@ -130,25 +133,29 @@ void settle(int ms) {
 
 bool parseOptions(const QCoreApplication& app, Options* options) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times warm captures, the image step and the browser's memory."));
+    parser.setApplicationDescription(
+        QStringLiteral("Times warm captures, the image step and the browser's memory."));
     parser.addHelpOption();
-    const QCommandLineOption captures(QStringLiteral("captures"),
-                                      QStringLiteral("Warm captures to time and to watch memory over (default 200)."),
-                                      QStringLiteral("N"), QStringLiteral("200"));
-    const QCommandLineOption warmup(QStringLiteral("warmup"),
-                                    QStringLiteral("Untimed captures first; the first also starts the browser (default 3)."),
-                                    QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption captures(
+        QStringLiteral("captures"),
+        QStringLiteral("Warm captures to time and to watch memory over (default 200)."), QStringLiteral("N"),
+        QStringLiteral("200"));
+    const QCommandLineOption warmup(
+        QStringLiteral("warmup"),
+        QStringLiteral("Untimed captures first; the first also starts the browser (default 3)."),
+        QStringLiteral("N"), QStringLiteral("3"));
     const QCommandLineOption imageRuns(QStringLiteral("image-runs"),
-                                       QStringLiteral("Runs of the image step alone (default 100)."), QStringLiteral("N"),
-                                       QStringLiteral("100"));
-    const QCommandLineOption page(QStringLiteral("page"), QStringLiteral("HTML file served at / (default: the sample page)."),
+                                       QStringLiteral("Runs of the image step alone (default 100)."),
+                                       QStringLiteral("N"), QStringLiteral("100"));
+    const QCommandLineOption page(QStringLiteral("page"),
+                                  QStringLiteral("HTML file served at / (default: the sample page)."),
                                   QStringLiteral("FILE"), QStringLiteral(LUMICLIP_SAMPLE_PAGE));
-    const QCommandLineOption url(QStringLiteral("url"),
-                                 QStringLiteral("Capture this address instead of serving the page ourselves."),
-                                 QStringLiteral("URL"));
-    const QCommandLineOption results(QStringLiteral("results"),
-                                     QStringLiteral("Also write the figures as key=value lines to this file."),
-                                     QStringLiteral("FILE"));
+    const QCommandLineOption url(
+        QStringLiteral("url"), QStringLiteral("Capture this address instead of serving the page ourselves."),
+        QStringLiteral("URL"));
+    const QCommandLineOption results(
+        QStringLiteral("results"), QStringLiteral("Also write the figures as key=value lines to this file."),
+        QStringLiteral("FILE"));
     parser.addOptions({captures, warmup, imageRuns, page, url, results});
     parser.process(app);
 
@@ -156,14 +163,16 @@ bool parseOptions(const QCoreApplication& app, Options* options) {
         const QCommandLineOption* option;
         int* value;
         int least;
-    } counts[] = {{&captures, &options->captures, 2}, {&warmup, &options->warmup, 1}, {&imageRuns, &options->imageRuns, 1}};
+    } counts[] = {{&captures, &options->captures, 2},
+                  {&warmup, &options->warmup, 1},
+                  {&imageRuns, &options->imageRuns, 1}};
     for (const auto& count : counts) {
         bool ok = false;
         *count.value = parser.value(*count.option).toInt(&ok);
         if (!ok || *count.value < count.least || *count.value > 100000) {
             std::fprintf(stderr, "lumiclip-bench: --%s %s: expected a whole number from %d to 100000\n",
-                         qUtf8Printable(count.option->names().constFirst()), qUtf8Printable(parser.value(*count.option)),
-                         count.least);
+                         qUtf8Printable(count.option->names().constFirst()),
+                         qUtf8Printable(parser.value(*count.option)), count.least);
             return false;
         }
     }
@@ -233,8 +242,9 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString output = dir.filePath(QStringLiteral("bench.jpg"));
 
-    std::printf("lumiclip-bench: %s, view %dx%d, image %dx%d JPEG, browser %s\n", qUtf8Printable(url), kViewWidth,
-                kViewHeight, kImageWidth, kImageHeight, qUtf8Printable(FindBrowserExecutable().path));
+    std::printf("lumiclip-bench: %s, view %dx%d, image %dx%d JPEG, browser %s\n", qUtf8Printable(url),
+                kViewWidth, kViewHeight, kImageWidth, kImageHeight,
+                qUtf8Printable(FindBrowserExecutable().path));
     std::fflush(stdout);
 
     // Warm-up: the first capture starts the browser; its time is reported on its own.
@@ -299,19 +309,21 @@ int main(int argc, char** argv) {
     for (int i = 0; i < options.imageRuns; ++i) {
         QElapsedTimer clock;
         clock.start();
-        const QByteArray jpegBytes = EncodeViewImage(png, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg, &error);
+        const QByteArray jpegBytes =
+            EncodeViewImage(png, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg, &error);
         encodeTimes.push_back(elapsedMs(clock));
         if (jpegBytes.isEmpty()) {
             std::fprintf(stderr, "lumiclip-bench: image step failed: %s\n", qUtf8Printable(error));
             return 1;
         }
         if (i == 0) {
-            const vips::VImage check = vips::VImage::new_from_buffer(jpegBytes.constData(),
-                                                                     static_cast<size_t>(jpegBytes.size()), "");
+            const vips::VImage check = vips::VImage::new_from_buffer(
+                jpegBytes.constData(), static_cast<size_t>(jpegBytes.size()), "");
             encodedSize = QSize(check.width(), check.height());
         }
         clock.restart();
-        if (!RenderSnapshotToFile(snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg, &error)) {
+        if (!RenderSnapshotToFile(snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg,
+                                  &error)) {
             std::fprintf(stderr, "lumiclip-bench: image step failed: %s\n", qUtf8Printable(error));
             return 1;
         }
@@ -330,15 +342,17 @@ int main(int argc, char** argv) {
     printRow("first capture (starts the browser)", firstMs, firstMs, QStringLiteral("once"));
     printRow("warm capture (PageCapture)", warm.median, warm.p90, verdict(warm.median, kWarmTargetMs));
     printRow("warm capture + image step + file", warmTotal.median, warmTotal.p90, QString());
-    printRow("image step (EncodeViewImage)", encode.median, encode.p90, verdict(encode.median, kImageTargetMs));
+    printRow("image step (EncodeViewImage)", encode.median, encode.p90,
+             verdict(encode.median, kImageTargetMs));
     printRow("image step + file (RenderSnapshotToFile)", write.median, write.p90, QString());
     std::printf("  warm captures: %d timed, %d failed%s%s; image step %dx%d, %d runs\n", warm.count, failures,
-                firstFailure.isEmpty() ? "" : ", first failure: ", qUtf8Printable(firstFailure), encodedSize.width(),
-                encodedSize.height(), encode.count);
+                firstFailure.isEmpty() ? "" : ", first failure: ", qUtf8Printable(firstFailure),
+                encodedSize.width(), encodedSize.height(), encode.count);
     if (server) {
         std::printf("  the page server answered %d requests for the page\n", server->hits());
     }
-    std::printf("\n  browser memory (process group and descendants of pid %d):\n", static_cast<int>(browserPid));
+    std::printf("\n  browser memory (process group and descendants of pid %d):\n",
+                static_cast<int>(browserPid));
     printMemory("at the start", memStart);
     printMemory(qUtf8Printable(QStringLiteral("after %1 captures").arg(mid)), memMid);
     printMemory(qUtf8Printable(QStringLiteral("after %1 captures").arg(options.captures)), memEnd);

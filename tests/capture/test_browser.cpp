@@ -33,7 +33,8 @@ int pageTargets() {
                          pages = 0;
                          const QJsonArray infos = reply.result.value(QStringLiteral("targetInfos")).toArray();
                          for (const QJsonValue& info : infos) {
-                             pages += info.toObject().value(QStringLiteral("type")).toString() == QStringLiteral("page");
+                             pages += info.toObject().value(QStringLiteral("type")).toString() ==
+                                      QStringLiteral("page");
                          }
                      });
     waitUntil([&answered] { return answered; }, 15000);
