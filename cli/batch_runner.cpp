@@ -23,6 +23,11 @@ void BatchRunner::start() {
     }
     drawProgress();
     launchMore();
+    // The browser is starting in its own processes now; start the image library meanwhile (module
+    // loading and all) rather than after the first page, where it would delay the first image.
+    EncoderId encoder;
+    FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
+                      &encoder);
 }
 
 bool BatchRunner::allSucceeded() const {

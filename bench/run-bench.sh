@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the release preset and prints the benchmark's figures: warm captures, the image step and the
+# browser's memory (lumiclip-bench), then cold runs of lumiclip-cli against the headless shell's own
+# --screenshot. Every measure captures the same page from the same local server on 127.0.0.1.
+#
+#   bench/run-bench.sh [--captures N] [--runs N] [--page FILE]
+#
+# --captures: warm captures (default 200; memory is read at the start, half-way and at the end)
+# --runs:     cold runs of each command (default 7)
+# --page:     the HTML page to serve (default res/sample/index.html)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+captures=200
+runs=7
+page="$here/res/sample/index.html"
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --captures) captures=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --page) page=$2; shift 2 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-bench.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+cd "$here"
+cmake --preset release >/dev/null
+cmake --build --preset release --target lumiclip-bench lumiclip-cli
+
+work=$(mktemp -d /tmp/lumiclip-bench-XXXXXX)
+server_pid=
+cleanup() {
+  if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir "$work/site"
+cp "$page" "$work/site/index.html"
+
+# A free port, then the server on it; wait until it answers.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server --bind 127.0.0.1 --directory "$work/site" "$port" >/dev/null 2>&1 &
+server_pid=$!
+url="http://127.0.0.1:$port/"
+python3 - "$url" <<'PY'
+import sys, time, urllib.request
+for _ in range(100):
+    try:
+        urllib.request.urlopen(sys.argv[1], timeout=1).read()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit("run-bench.sh: the page server did not come up")
+PY
+
+echo "Machine: $(nproc) cores, $(. /etc/os-release && echo "$PRETTY_NAME"), $(uname -r)"
+echo "Browser: $(/usr/lib/chromium/chromium-headless-shell --version 2>/dev/null || echo unknown)"
+build/release/bench/lumiclip-bench --url "$url" --captures "$captures" --results "$work/warm.txt"
+python3 bench/cold_runs.py --url "$url" --cli build/release/cli/lumiclip-cli --runs "$runs" \
+  --warm-results "$work/warm.txt"
