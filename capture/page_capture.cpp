@@ -12,6 +12,13 @@ namespace {
 
 const QString kLoad = QStringLiteral("load");
 
+// Attach to every target the page (or a frame) starts, holding it until it is set up.
+QJsonObject AutoAttachParams() {
+    return {{QStringLiteral("autoAttach"), true},
+            {QStringLiteral("waitForDebuggerOnStart"), true},
+            {QStringLiteral("flatten"), true}};
+}
+
 }  // namespace
 
 PageCapture::PageCapture(Browser& browser, PageCaptureOptions options, QObject* parent)
@@ -129,6 +136,9 @@ void PageCapture::prepare() {
         // The view has no scroll bars and no border: the page is laid out in the whole view.
         {QStringLiteral("Emulation.setScrollbarsHidden"), {{QStringLiteral("hidden"), true}}},
         {QStringLiteral("Emulation.setDefaultBackgroundColorOverride"), {{QStringLiteral("color"), white}}},
+        // Frames the browser renders in processes of their own (cross-site frames, when sites are
+        // isolated) are targets of their own; they report their loads only to a session on them.
+        {QStringLiteral("Target.setAutoAttach"), AutoAttachParams()},
         {QStringLiteral("Emulation.setDeviceMetricsOverride"),
          {{QStringLiteral("width"), m_options.viewWidth},
           {QStringLiteral("height"), m_options.viewHeight},
@@ -197,6 +207,14 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
     if (m_finished) {
         return;
     }
+    if (method == QStringLiteral("Target.attachedToTarget")) {
+        onChildAttached(params);
+        return;
+    }
+    if (method == QStringLiteral("Target.detachedFromTarget")) {
+        onChildDetached(params.value(QStringLiteral("sessionId")).toString());
+        return;
+    }
     if (method == QStringLiteral("Page.lifecycleEvent")) {
         if (params.value(QStringLiteral("name")).toString() == kLoad) {
             onLifecycle(params.value(QStringLiteral("frameId")).toString(),
@@ -218,6 +236,48 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
         if (m_stage == Stage::Grace && params.value(QStringLiteral("frameId")).toString() == m_targetId) {
             endWait(m_outcome.waitEnd);
         }
+    }
+}
+
+void PageCapture::onChildAttached(const QJsonObject& params) {
+    CdpConnection* connection = m_browser.connection();
+    const QString sessionId = params.value(QStringLiteral("sessionId")).toString();
+    if (!connection || sessionId.isEmpty() || m_childSessions.contains(sessionId)) {
+        return;
+    }
+    auto* child = new CdpSession(connection, sessionId, this);
+    m_childSessions.insert(sessionId, child);
+    const bool isFrame =
+        params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("type")).toString() ==
+        QStringLiteral("iframe");
+    // The child waits for us before it runs; whatever it is, it is let go, and a failing call here
+    // (a frame already gone) is no failure of the capture.
+    const auto ignore = [](const CdpReply&) {};
+    if (isFrame) {
+        connect(child, &CdpSession::eventReceived, this, [this](const QString& childMethod, const QJsonObject& childParams) {
+            if (m_finished) {
+                return;
+            }
+            if (childMethod == QStringLiteral("Page.lifecycleEvent") &&
+                childParams.value(QStringLiteral("name")).toString() == kLoad) {
+                onLifecycle(childParams.value(QStringLiteral("frameId")).toString(),
+                            childParams.value(QStringLiteral("loaderId")).toString());
+            } else if (childMethod == QStringLiteral("Target.attachedToTarget")) {
+                onChildAttached(childParams);  // a frame of another site inside this one
+            } else if (childMethod == QStringLiteral("Target.detachedFromTarget")) {
+                onChildDetached(childParams.value(QStringLiteral("sessionId")).toString());
+            }
+        });
+        child->call(QStringLiteral("Page.enable"), {}, this, ignore);
+        child->call(QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}}, this, ignore);
+        child->call(QStringLiteral("Target.setAutoAttach"), AutoAttachParams(), this, ignore);
+    }
+    child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore);
+}
+
+void PageCapture::onChildDetached(const QString& sessionId) {
+    if (CdpSession* child = m_childSessions.take(sessionId)) {
+        child->deleteLater();  // this may run inside a child's own event delivery
     }
 }
 
@@ -362,6 +422,10 @@ void PageCapture::finish() {
 }
 
 void PageCapture::dispose() {
+    for (CdpSession* child : std::as_const(m_childSessions)) {
+        child->deleteLater();
+    }
+    m_childSessions.clear();
     if (m_session) {
         // Later: this may run inside the session's own event delivery.
         m_session->deleteLater();

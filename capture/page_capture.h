@@ -92,6 +92,8 @@ private:
     void onNavigated(const QJsonObject& result);
     void onEvent(const QString& method, const QJsonObject& params);
     void onLifecycle(const QString& frameId, const QString& loaderId);
+    void onChildAttached(const QJsonObject& params);
+    void onChildDetached(const QString& sessionId);
     void onBrowserEvent(const QString& method, const QJsonObject& params);
     void beginStop(WaitEnd how);
     void endWait(WaitEnd how);
@@ -110,6 +112,8 @@ private:
     QString m_contextId;
     QString m_targetId;
     QPointer<CdpSession> m_session;
+    // Sessions on targets the page started: frames rendered in processes of their own, workers.
+    QHash<QString, CdpSession*> m_childSessions;
     QString m_loaderId;
     // Main-frame loads and document responses seen before Page.navigate answered, by loader.
     QSet<QString> m_earlyLoads;

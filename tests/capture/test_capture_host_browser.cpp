@@ -117,6 +117,24 @@ TEST_F(CaptureHostBrowser, TwoFramesGiveThreeNotificationsFramesFirstDuringTheWa
     EXPECT_EQ(parent.duringWait, (QList<bool>{true, true, false}));
 }
 
+TEST_F(CaptureHostBrowser, ACrossSiteFrameIsCountedAndDrawnToo) {
+    // localhost and 127.0.0.1 are different sites, so the browser renders the first frame in a
+    // process of its own.
+    server->routeHtml(QStringLiteral("/xframes"),
+                      "<html><body style='margin:0'><iframe style='border:0;width:400px;height:300px' src='http://localhost:" +
+                          QByteArray::number(server->port()) +
+                          "/red'></iframe><iframe src='/f2'></iframe></body></html>");
+    server->routeHtml(QStringLiteral("/red"), "<html><body style='margin:0;background:#d02020'></body></html>");
+    out = dir.filePath(QStringLiteral("x.png"));
+    ASSERT_TRUE(capture(server->url(QStringLiteral("/xframes")), QStringLiteral("PNG"), 810, 600))
+        << lastError.toStdString();
+    settle();
+    EXPECT_EQ(parent.duringWait, (QList<bool>{true, true, false}));
+    const QImage image(out);
+    EXPECT_EQ(image.pixelColor(100, 100).red(), 0xd0);
+    EXPECT_EQ(image.pixelColor(100, 100).green(), 0x20);
+}
+
 TEST_F(CaptureHostBrowser, TwoCapturesOfACacheablePageBothReachTheServer) {
     ASSERT_TRUE(capture(server->url(QStringLiteral("/cached"))));
     delete host;
