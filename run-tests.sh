@@ -3,7 +3,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cd "$here"
-./scripts/install-deps.sh
+./scripts/install-deps.sh --tests
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan
 ctest --preset asan-ubsan "$@"

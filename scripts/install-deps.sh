@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Lumiclip need.
+# Installs the Debian packages that building and running Lumiclip need; with --tests, also those that
+# only its tests need (the test framework, clang for the fuzz test, the full browser for the fallback).
 # Quick and silent when everything is already there: apt-get runs only for what is missing.
 set -euo pipefail
 
@@ -8,11 +9,12 @@ packages=(
   qt6-base-dev libvips-dev
   chromium-headless-shell
   fonts-noto-cjk
-  libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4 xdg-utils xvfb xauth
   python3
-  clang libclang-rt-14-dev
 )
+if [ "${1:-}" = --tests ]; then
+  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
