@@ -120,26 +120,25 @@ void CDataExchange::Integer(QLineEdit* field, int& value) {
     }
 }
 
-void CDataExchange::Text(QLineEdit* field, QString& value) {
-    if (!active(field)) {
+// Edit fields and labels both carry their value as text().
+template <typename Control>
+void CDataExchange::TextOf(Control* control, QString& value) {
+    if (!active(control)) {
         return;
     }
     if (m_bSaveAndValidate) {
-        value = field->text();
+        value = control->text();
     } else {
-        field->setText(value);
+        control->setText(value);
     }
 }
 
+void CDataExchange::Text(QLineEdit* field, QString& value) {
+    TextOf(field, value);
+}
+
 void CDataExchange::Text(QLabel* label, QString& value) {
-    if (!active(label)) {
-        return;
-    }
-    if (m_bSaveAndValidate) {
-        value = label->text();
-    } else {
-        label->setText(value);
-    }
+    TextOf(label, value);
 }
 
 void CDataExchange::ComboText(QComboBox* box, QString& value) {

@@ -54,6 +54,8 @@ public:
 
 private:
     bool active(QWidget* control);
+    template <typename Control>
+    void TextOf(Control* control, QString& value);
 
     QWidget* m_dialog;
     const bool m_bSaveAndValidate;
