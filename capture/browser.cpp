@@ -22,11 +22,15 @@ void killBrowserAtExit() {
     }
 }
 
-void shutdownBeforeQtEnds() { Browser::shared().shutdown(); }
+void shutdownBeforeQtEnds() {
+    Browser::shared().shutdown();
+}
 
 }  // namespace
 
-void Browser::EmergencyKill() { killBrowserAtExit(); }
+void Browser::EmergencyKill() {
+    killBrowserAtExit();
+}
 
 Browser& Browser::shared() {
     // Deliberately never destroyed: it is shut down explicitly, before Qt's own teardown.
@@ -35,7 +39,9 @@ Browser& Browser::shared() {
 }
 
 Browser::Browser() = default;
-Browser::~Browser() { shutdown(); }
+Browser::~Browser() {
+    shutdown();
+}
 
 bool Browser::ensureStarted(QString* error) {
     if (m_connection && m_connection->isOpen() && m_process && m_process->isRunning()) {

@@ -4,14 +4,14 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -44,11 +44,14 @@ BrowserExecutable FindBrowserExecutable() {
     return {};
 }
 
-QString BrowserProcess::ProfilePrefix() { return QStringLiteral("lumiclip-browser-"); }
+QString BrowserProcess::ProfilePrefix() {
+    return QStringLiteral("lumiclip-browser-");
+}
 
 void BrowserProcess::RemoveStaleProfiles() {
     QDir temp(QDir::tempPath());
-    const QStringList entries = temp.entryList({ProfilePrefix() + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList entries =
+        temp.entryList({ProfilePrefix() + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : entries) {
         // lumiclip-browser-<pid>-XXXXXX: stale once its owner is gone. A live pid is left alone even if
         // it was reused: removing a folder that a running browser uses would be worse than leaving one.
@@ -65,7 +68,9 @@ void BrowserProcess::RemoveStaleProfiles() {
     }
 }
 
-BrowserProcess::~BrowserProcess() { stop(0); }
+BrowserProcess::~BrowserProcess() {
+    stop(0);
+}
 
 bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) {
     if (executable.path.isEmpty()) {
@@ -74,7 +79,9 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
     }
     RemoveStaleProfiles();
     QByteArray profileTemplate =
-        QDir(QDir::tempPath()).filePath(ProfilePrefix() + QString::number(::getpid()) + QStringLiteral("-XXXXXX")).toLocal8Bit();
+        QDir(QDir::tempPath())
+            .filePath(ProfilePrefix() + QString::number(::getpid()) + QStringLiteral("-XXXXXX"))
+            .toLocal8Bit();
     if (::mkdtemp(profileTemplate.data()) == nullptr) {
         *error = QStringLiteral("cannot create a browser profile folder in %1: %2")
                      .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
@@ -179,8 +186,12 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
     return true;
 }
 
-int BrowserProcess::takeWriteFd() { return std::exchange(m_writeFd, -1); }
-int BrowserProcess::takeReadFd() { return std::exchange(m_readFd, -1); }
+int BrowserProcess::takeWriteFd() {
+    return std::exchange(m_writeFd, -1);
+}
+int BrowserProcess::takeReadFd() {
+    return std::exchange(m_readFd, -1);
+}
 
 bool BrowserProcess::isRunning() {
     if (m_pid <= 0 || m_reaped) {

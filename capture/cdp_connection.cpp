@@ -7,7 +7,8 @@
 
 namespace lumiclip {
 
-CdpConnection::CdpConnection(PipeTransport* transport, QObject* parent) : QObject(parent), m_transport(transport) {
+CdpConnection::CdpConnection(PipeTransport* transport, QObject* parent)
+    : QObject(parent), m_transport(transport) {
     m_transport->setParent(this);
     connect(m_transport, &PipeTransport::messageReceived, this, &CdpConnection::onMessage);
     connect(m_transport, &PipeTransport::closed, this, &CdpConnection::onClosed);
@@ -19,12 +20,16 @@ CdpConnection::~CdpConnection() {
     m_sessions.clear();
 }
 
-bool CdpConnection::isOpen() const { return m_transport->isOpen(); }
+bool CdpConnection::isOpen() const {
+    return m_transport->isOpen();
+}
 
-void CdpConnection::close(const QString& reason) { m_transport->close(reason); }
+void CdpConnection::close(const QString& reason) {
+    m_transport->close(reason);
+}
 
-int CdpConnection::call(const QString& method, const QJsonObject& params, const QString& sessionId, int timeoutMs,
-                        QObject* context, CdpReplyHandler handler) {
+int CdpConnection::call(const QString& method, const QJsonObject& params, const QString& sessionId,
+                        int timeoutMs, QObject* context, CdpReplyHandler handler) {
     const int id = m_nextId++;
     Pending pending{method, context, std::move(handler)};
     if (!m_transport->isOpen()) {
@@ -48,7 +53,9 @@ void CdpConnection::setSessionHandler(const QString& sessionId, QObject* context
     m_sessions.insert(sessionId, SessionSink{context, std::move(handler)});
 }
 
-void CdpConnection::removeSessionHandler(const QString& sessionId) { m_sessions.remove(sessionId); }
+void CdpConnection::removeSessionHandler(const QString& sessionId) {
+    m_sessions.remove(sessionId);
+}
 
 void CdpConnection::deliverLater(Pending pending, CdpReply reply) {
     QTimer::singleShot(0, this, [pending = std::move(pending), reply = std::move(reply)] {
@@ -65,7 +72,8 @@ void CdpConnection::expire(int id, int timeoutMs) {
     }
     Pending pending = std::move(*it);
     m_pending.erase(it);
-    const QString error = pending.method + QStringLiteral(": no answer from the browser within %1 ms").arg(timeoutMs);
+    const QString error =
+        pending.method + QStringLiteral(": no answer from the browser within %1 ms").arg(timeoutMs);
     if (pending.context && pending.handler) {
         pending.handler(CdpReply{false, {}, error});
     }
@@ -91,7 +99,8 @@ void CdpConnection::onMessage(const QByteArray& message) {
         CdpReply reply;
         const QJsonValue error = object.value(QStringLiteral("error"));
         if (error.isObject()) {
-            reply.error = pending.method + QStringLiteral(": ") + error.toObject().value(QStringLiteral("message")).toString();
+            reply.error = pending.method + QStringLiteral(": ") +
+                          error.toObject().value(QStringLiteral("message")).toString();
         } else {
             reply.ok = true;
             reply.result = object.value(QStringLiteral("result")).toObject();

@@ -4,9 +4,9 @@ namespace lumiclip {
 
 CdpSession::CdpSession(CdpConnection* connection, const QString& sessionId, QObject* parent)
     : QObject(parent), m_connection(connection), m_sessionId(sessionId) {
-    m_connection->setSessionHandler(m_sessionId, this, [this](const QString& method, const QJsonObject& params) {
-        emit eventReceived(method, params);
-    });
+    m_connection->setSessionHandler(
+        m_sessionId, this,
+        [this](const QString& method, const QJsonObject& params) { emit eventReceived(method, params); });
 }
 
 CdpSession::~CdpSession() {
@@ -15,12 +15,15 @@ CdpSession::~CdpSession() {
     }
 }
 
-void CdpSession::call(const QString& method, const QJsonObject& params, QObject* context, CdpReplyHandler handler,
-                      int timeoutMs) {
+void CdpSession::call(const QString& method, const QJsonObject& params, QObject* context,
+                      CdpReplyHandler handler, int timeoutMs) {
     if (!m_connection) {
         // The connection is gone: fail from the event loop like any other failure.
         QMetaObject::invokeMethod(
-            context, [handler, method] { handler(CdpReply{false, {}, method + QStringLiteral(": browser is gone")}); },
+            context,
+            [handler, method] {
+                handler(CdpReply{false, {}, method + QStringLiteral(": browser is gone")});
+            },
             Qt::QueuedConnection);
         return;
     }

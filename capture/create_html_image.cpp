@@ -35,7 +35,8 @@ bool CCreateHTMLImage::SelectEncoder(int index) {
     if (index < 0 || index >= static_cast<int>(kImageMimeTypes.size())) {
         return false;
     }
-    return FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(index)]), &m_clsidEncoder) != -1;
+    return FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(index)]),
+                             &m_clsidEncoder) != -1;
 }
 
 bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString& outputPath, int viewWidth,
@@ -45,8 +46,8 @@ bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString
         return false;
     }
     QString error;
-    if (!RenderSnapshotToFile(*pDocument, outputPath, viewWidth, viewHeight, imageWidth, imageHeight, m_clsidEncoder,
-                              &error)) {
+    if (!RenderSnapshotToFile(*pDocument, outputPath, viewWidth, viewHeight, imageWidth, imageHeight,
+                              m_clsidEncoder, &error)) {
         m_lastError = error;
         return false;
     }
@@ -69,8 +70,8 @@ void CCreateHTMLImage::OnDocumentComplete(bool topLevel) {
     }
 }
 
-bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath, int viewWidth, int viewHeight,
-                                   int imageWidth, int imageHeight) {
+bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath, int viewWidth,
+                                   int viewHeight, int imageWidth, int imageHeight) {
     m_lastError.clear();
     SelectEncoder(MimeIndexForFormat(m_strFormat));
     if (!m_created) {
@@ -135,7 +136,8 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
     // The snapshot: no user input meanwhile, and no nested loop that a pending quit would cut short.
     const QDeadlineTimer deadline(30000);
     while (!capture->isFinished() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents,
+                                        50);
     }
     m_waiting = false;
     // The top-level notification reaches the parent only after this call has returned.

@@ -28,7 +28,8 @@ const std::vector<EncoderId>& installedEncoders() {
         }
         for (const Candidate& candidate : kCandidates) {
             if (vips_type_find("VipsOperation", candidate.saver) != 0) {
-                list.push_back({QString::fromLatin1(candidate.saver), QString::fromLatin1(candidate.mimeType)});
+                list.push_back(
+                    {QString::fromLatin1(candidate.saver), QString::fromLatin1(candidate.mimeType)});
             }
         }
         return list;

@@ -7,8 +7,8 @@
 namespace lumiclip {
 
 // The MIME types an image format can name, by index. 0 and 3 are never chosen by a format name.
-inline constexpr std::array<const char*, 5> kImageMimeTypes{"image/bmp", "image/jpeg", "image/gif", "image/tiff",
-                                                            "image/png"};
+inline constexpr std::array<const char*, 5> kImageMimeTypes{"image/bmp", "image/jpeg", "image/gif",
+                                                            "image/tiff", "image/png"};
 
 // Index into kImageMimeTypes for a format name: "JPG" 1, "GIF" 2, "PNG" 4, compared exactly
 // (case-sensitive); anything else, the empty name included, 1.

@@ -13,7 +13,9 @@ QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int ima
     const struct {
         const char* name;
         int value;
-    } sizes[] = {{"view width", viewWidth}, {"view height", viewHeight}, {"image width", imageWidth},
+    } sizes[] = {{"view width", viewWidth},
+                 {"view height", viewHeight},
+                 {"image width", imageWidth},
                  {"image height", imageHeight}};
     for (const auto& size : sizes) {
         if (size.value < 1 || size.value > kMaxCaptureSide) {
@@ -96,13 +98,15 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     return true;
 }
 
-bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth, int viewHeight,
-                          int imageWidth, int imageHeight, const EncoderId& encoder, QString* error) {
+bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
+                          int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
+                          QString* error) {
     if (!snapshot.hasBody) {
         *error = QStringLiteral("the document has no body to draw");
         return false;
     }
-    const QByteArray bytes = EncodeViewImage(snapshot.png, viewWidth, viewHeight, imageWidth, imageHeight, encoder, error);
+    const QByteArray bytes =
+        EncodeViewImage(snapshot.png, viewWidth, viewHeight, imageWidth, imageHeight, encoder, error);
     return !bytes.isEmpty() && WriteFileAtomically(outputPath, bytes, error);
 }
 

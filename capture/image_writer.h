@@ -26,7 +26,8 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int vi
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
 // EncodeViewImage, then WriteFileAtomically. The snapshot must have a body to draw.
-bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth, int viewHeight,
-                          int imageWidth, int imageHeight, const EncoderId& encoder, QString* error);
+bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
+                          int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
+                          QString* error);
 
 }  // namespace lumiclip

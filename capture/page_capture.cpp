@@ -31,7 +31,9 @@ PageCapture::PageCapture(Browser& browser, PageCaptureOptions options, QObject* 
     connect(&m_errorPageTimer, &QTimer::timeout, this, [this] { endWait(WaitEnd::Loaded); });
 }
 
-PageCapture::~PageCapture() { dispose(); }
+PageCapture::~PageCapture() {
+    dispose();
+}
 
 void PageCapture::start() {
     if (m_stage != Stage::Idle) {
@@ -46,45 +48,50 @@ void PageCapture::start() {
     }
     CdpConnection* connection = m_browser.connection();
     connect(connection, &CdpConnection::browserEvent, this, &PageCapture::onBrowserEvent);
-    connect(connection, &CdpConnection::closed, this,
-            [this](const QString& reason) { fail(QStringLiteral("the browser went away (%1)").arg(reason)); });
+    connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
+        fail(QStringLiteral("the browser went away (%1)").arg(reason));
+    });
     // The first call to a browser that has just been started waits for it to come up.
-    browserCall(QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
-                [this](const QJsonObject& result) {
-                    m_contextId = result.value(QStringLiteral("browserContextId")).toString();
-                    QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
-                                       {QStringLiteral("width"), m_options.viewWidth},
-                                       {QStringLiteral("height"), m_options.viewHeight},
-                                       {QStringLiteral("browserContextId"), m_contextId}};
-                    if (!m_browser.isHeadlessShell()) {
-                        params.insert(QStringLiteral("newWindow"), true);
-                    }
-                    browserCall(QStringLiteral("Target.createTarget"), params,
-                                [this](const QJsonObject& created) {
-                                    onTargetCreated(created.value(QStringLiteral("targetId")).toString());
-                                },
-                                10000);
+    browserCall(
+        QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
+        [this](const QJsonObject& result) {
+            m_contextId = result.value(QStringLiteral("browserContextId")).toString();
+            QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
+                               {QStringLiteral("width"), m_options.viewWidth},
+                               {QStringLiteral("height"), m_options.viewHeight},
+                               {QStringLiteral("browserContextId"), m_contextId}};
+            if (!m_browser.isHeadlessShell()) {
+                params.insert(QStringLiteral("newWindow"), true);
+            }
+            browserCall(
+                QStringLiteral("Target.createTarget"), params,
+                [this](const QJsonObject& created) {
+                    onTargetCreated(created.value(QStringLiteral("targetId")).toString());
                 },
-                Browser::kStartTimeoutMs);
+                10000);
+        },
+        Browser::kStartTimeoutMs);
 }
 
 void PageCapture::browserCall(const QString& method, const QJsonObject& params,
                               std::function<void(const QJsonObject&)> onResult, int timeoutMs) {
     CdpConnection* connection = m_browser.connection();
     if (!connection) {
-        QTimer::singleShot(0, this, [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
+        QTimer::singleShot(0, this,
+                           [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
         return;
     }
-    connection->call(method, params, {}, timeoutMs, this, [this, onResult = std::move(onResult)](const CdpReply& reply) {
-        if (m_finished) {
-            return;
-        }
-        if (!reply.ok) {
-            fail(reply.error);
-            return;
-        }
-        onResult(reply.result);
-    });
+    connection->call(method, params, {}, timeoutMs, this,
+                     [this, onResult = std::move(onResult)](const CdpReply& reply) {
+                         if (m_finished) {
+                             return;
+                         }
+                         if (!reply.ok) {
+                             fail(reply.error);
+                             return;
+                         }
+                         onResult(reply.result);
+                     });
 }
 
 void PageCapture::call(const QString& method, const QJsonObject& params,
@@ -112,10 +119,13 @@ void PageCapture::call(const QString& method, const QJsonObject& params,
 
 void PageCapture::onTargetCreated(const QString& targetId) {
     m_targetId = targetId;
-    browserCall(QStringLiteral("Target.attachToTarget"),
-                {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}},
-                [this](const QJsonObject& result) { onAttached(result.value(QStringLiteral("sessionId")).toString()); },
-                10000);
+    browserCall(
+        QStringLiteral("Target.attachToTarget"),
+        {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}},
+        [this](const QJsonObject& result) {
+            onAttached(result.value(QStringLiteral("sessionId")).toString());
+        },
+        10000);
 }
 
 void PageCapture::onAttached(const QString& sessionId) {
@@ -126,7 +136,9 @@ void PageCapture::onAttached(const QString& sessionId) {
 
 void PageCapture::prepare() {
     // Sent together, awaited together: one round trip instead of seven.
-    const QJsonObject white{{QStringLiteral("r"), 255}, {QStringLiteral("g"), 255}, {QStringLiteral("b"), 255},
+    const QJsonObject white{{QStringLiteral("r"), 255},
+                            {QStringLiteral("g"), 255},
+                            {QStringLiteral("b"), 255},
                             {QStringLiteral("a"), 1}};
     const QList<QPair<QString, QJsonObject>> steps{
         {QStringLiteral("Page.enable"), {}},
@@ -159,8 +171,10 @@ void PageCapture::navigate() {
     m_stage = Stage::Navigating;
     // The limit covers the page's loading, not the browser's start.
     m_limitTimer.start(m_options.timeLimitMs);
-    call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
-         [this](const QJsonObject& result) { onNavigated(result); }, std::max(10000, m_options.timeLimitMs + 5000));
+    call(
+        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
+        [this](const QJsonObject& result) { onNavigated(result); },
+        std::max(10000, m_options.timeLimitMs + 5000));
     // A stop or quit that came during the set-up must not wait for a navigation that may never answer.
     if (m_stopWanted) {
         beginStop(WaitEnd::Stopped);
@@ -224,7 +238,8 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
         if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
             params.value(QStringLiteral("frameId")).toString() == m_targetId) {
             const QString loader = params.value(QStringLiteral("loaderId")).toString();
-            const int status = params.value(QStringLiteral("response")).toObject().value(QStringLiteral("status")).toInt();
+            const int status =
+                params.value(QStringLiteral("response")).toObject().value(QStringLiteral("status")).toInt();
             m_statusByLoader.insert(loader, status);
             if (loader == m_loaderId) {
                 m_outcome.httpStatus = status;
@@ -254,22 +269,24 @@ void PageCapture::onChildAttached(const QJsonObject& params) {
     // (a frame already gone) is no failure of the capture.
     const auto ignore = [](const CdpReply&) {};
     if (isFrame) {
-        connect(child, &CdpSession::eventReceived, this, [this](const QString& childMethod, const QJsonObject& childParams) {
-            if (m_finished) {
-                return;
-            }
-            if (childMethod == QStringLiteral("Page.lifecycleEvent") &&
-                childParams.value(QStringLiteral("name")).toString() == kLoad) {
-                onLifecycle(childParams.value(QStringLiteral("frameId")).toString(),
-                            childParams.value(QStringLiteral("loaderId")).toString());
-            } else if (childMethod == QStringLiteral("Target.attachedToTarget")) {
-                onChildAttached(childParams);  // a frame of another site inside this one
-            } else if (childMethod == QStringLiteral("Target.detachedFromTarget")) {
-                onChildDetached(childParams.value(QStringLiteral("sessionId")).toString());
-            }
-        });
+        connect(child, &CdpSession::eventReceived, this,
+                [this](const QString& childMethod, const QJsonObject& childParams) {
+                    if (m_finished) {
+                        return;
+                    }
+                    if (childMethod == QStringLiteral("Page.lifecycleEvent") &&
+                        childParams.value(QStringLiteral("name")).toString() == kLoad) {
+                        onLifecycle(childParams.value(QStringLiteral("frameId")).toString(),
+                                    childParams.value(QStringLiteral("loaderId")).toString());
+                    } else if (childMethod == QStringLiteral("Target.attachedToTarget")) {
+                        onChildAttached(childParams);  // a frame of another site inside this one
+                    } else if (childMethod == QStringLiteral("Target.detachedFromTarget")) {
+                        onChildDetached(childParams.value(QStringLiteral("sessionId")).toString());
+                    }
+                });
         child->call(QStringLiteral("Page.enable"), {}, this, ignore);
-        child->call(QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}}, this, ignore);
+        child->call(QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}},
+                    this, ignore);
         child->call(QStringLiteral("Target.setAutoAttach"), AutoAttachParams(), this, ignore);
     }
     child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore);
@@ -377,25 +394,28 @@ void PageCapture::snapshot() {
             finish();
         }
     };
-    call(QStringLiteral("Runtime.evaluate"),
-         {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
-          {QStringLiteral("returnByValue"), true}},
-         [this, partDone](const QJsonObject& result) {
-             m_outcome.snapshot.hasBody =
-                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
-             partDone();
-         },
-         5000);
-    call(QStringLiteral("Page.captureScreenshot"),
-         {{QStringLiteral("format"), QStringLiteral("png")},
-          {QStringLiteral("fromSurface"), true},
-          {QStringLiteral("captureBeyondViewport"), false},
-          {QStringLiteral("optimizeForSpeed"), true}},
-         [this, partDone](const QJsonObject& result) {
-             m_outcome.snapshot.png = QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
-             partDone();
-         },
-         15000);
+    call(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
+         {QStringLiteral("returnByValue"), true}},
+        [this, partDone](const QJsonObject& result) {
+            m_outcome.snapshot.hasBody =
+                result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
+            partDone();
+        },
+        5000);
+    call(
+        QStringLiteral("Page.captureScreenshot"),
+        {{QStringLiteral("format"), QStringLiteral("png")},
+         {QStringLiteral("fromSurface"), true},
+         {QStringLiteral("captureBeyondViewport"), false},
+         {QStringLiteral("optimizeForSpeed"), true}},
+        [this, partDone](const QJsonObject& result) {
+            m_outcome.snapshot.png =
+                QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
+            partDone();
+        },
+        15000);
 }
 
 void PageCapture::fail(const QString& error) {
@@ -438,8 +458,9 @@ void PageCapture::dispose() {
     CdpConnection* connection = m_browser.connection();
     if (connection && connection->isOpen()) {
         // Closes the target too. The browser object is the context: this outlives the capture.
-        connection->call(QStringLiteral("Target.disposeBrowserContext"), {{QStringLiteral("browserContextId"), contextId}},
-                         {}, 10000, &m_browser, [](const CdpReply&) {});
+        connection->call(QStringLiteral("Target.disposeBrowserContext"),
+                         {{QStringLiteral("browserContextId"), contextId}}, {}, 10000, &m_browser,
+                         [](const CdpReply&) {});
     }
 }
 

@@ -81,8 +81,8 @@ signals:
 private:
     enum class Stage { Idle, Setup, Navigating, Waiting, Grace, Snapshot, Done };
 
-    void call(const QString& method, const QJsonObject& params, std::function<void(const QJsonObject&)> onResult,
-              int timeoutMs = 10000);
+    void call(const QString& method, const QJsonObject& params,
+              std::function<void(const QJsonObject&)> onResult, int timeoutMs = 10000);
     void browserCall(const QString& method, const QJsonObject& params,
                      std::function<void(const QJsonObject&)> onResult, int timeoutMs);
     void onTargetCreated(const QString& targetId);

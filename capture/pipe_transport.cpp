@@ -2,10 +2,10 @@
 
 #include <QPointer>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace lumiclip {
 
@@ -54,7 +54,8 @@ bool PipeTransport::send(const QByteArray& message) {
 
 void PipeTransport::flush() {
     while (m_open && !m_writeBuffer.isEmpty()) {
-        const ssize_t n = ::write(m_writeFd, m_writeBuffer.constData(), static_cast<size_t>(m_writeBuffer.size()));
+        const ssize_t n =
+            ::write(m_writeFd, m_writeBuffer.constData(), static_cast<size_t>(m_writeBuffer.size()));
         if (n > 0) {
             m_writeBuffer.remove(0, n);
             continue;
@@ -66,7 +67,8 @@ void PipeTransport::flush() {
             m_writeNotifier->setEnabled(true);
             return;
         }
-        close(QStringLiteral("write to browser pipe failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        close(QStringLiteral("write to browser pipe failed: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
     if (m_open) {
@@ -74,7 +76,9 @@ void PipeTransport::flush() {
     }
 }
 
-void PipeTransport::onWritable() { flush(); }
+void PipeTransport::onWritable() {
+    flush();
+}
 
 void PipeTransport::onReadable() {
     // The handlers of messageReceived may close or even delete this transport.

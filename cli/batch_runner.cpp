@@ -26,8 +26,9 @@ void BatchRunner::start() {
     // The browser is starting in its own processes now; start the image library meanwhile (module
     // loading and all) rather than after the first page, where it would delay the first image.
     EncoderId encoder;
-    FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
-                      &encoder);
+    FindEncoderByMime(
+        QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
+        &encoder);
 }
 
 bool BatchRunner::allSucceeded() const {
@@ -43,7 +44,8 @@ void BatchRunner::launchMore() {
         options.viewHeight = m_settings.viewHeight;
         options.timeLimitMs = m_settings.timeLimitMs;
         auto* capture = new PageCapture(m_browser, options, this);
-        connect(capture, &PageCapture::finished, this, [this, capture, index] { onCaptureFinished(capture, index); });
+        connect(capture, &PageCapture::finished, this,
+                [this, capture, index] { onCaptureFinished(capture, index); });
         ++m_running;
         capture->start();
     }
@@ -58,7 +60,8 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     if (!outcome.ok) {
         result.error = outcome.error;
     } else if (outcome.waitEnd == WaitEnd::TimedOut) {
-        result.error = QStringLiteral("the page did not finish loading within %1 s").arg(m_settings.timeLimitMs / 1000.0);
+        result.error = QStringLiteral("the page did not finish loading within %1 s")
+                           .arg(m_settings.timeLimitMs / 1000.0);
     } else if (!outcome.navigationError.isEmpty()) {
         result.error = QStringLiteral("the page did not load: %1").arg(outcome.navigationError);
     } else if (outcome.httpStatus >= 400) {
@@ -111,13 +114,14 @@ void BatchRunner::report(const BatchResult& result) {
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     } else if (result.ok) {
-        std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(result.output), m_settings.imageWidth,
-                     m_settings.imageHeight, qUtf8Printable(m_settings.format), static_cast<long long>(result.bytes),
-                     qUtf8Printable(result.url));
+        std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(result.output),
+                     m_settings.imageWidth, m_settings.imageHeight, qUtf8Printable(m_settings.format),
+                     static_cast<long long>(result.bytes), qUtf8Printable(result.url));
         std::fflush(stdout);
     }
     if (!result.ok) {
-        std::fprintf(stderr, "lumiclip-cli: %s: %s\n", qUtf8Printable(result.url), qUtf8Printable(result.error));
+        std::fprintf(stderr, "lumiclip-cli: %s: %s\n", qUtf8Printable(result.url),
+                     qUtf8Printable(result.error));
     }
 }
 
@@ -128,8 +132,8 @@ void BatchRunner::drawProgress() {
     const qsizetype total = m_items.size();
     constexpr int kWidth = 30;
     const int filled = total > 0 ? static_cast<int>(kWidth * m_done / total) : kWidth;
-    std::fprintf(stderr, "\r[%s%s] %d/%lld", QByteArray(filled, '#').constData(), QByteArray(kWidth - filled, ' ').constData(),
-                 m_done, static_cast<long long>(total));
+    std::fprintf(stderr, "\r[%s%s] %d/%lld", QByteArray(filled, '#').constData(),
+                 QByteArray(kWidth - filled, ' ').constData(), m_done, static_cast<long long>(total));
     std::fflush(stderr);
 }
 

@@ -98,13 +98,15 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
                 return ParseStatus::UsageError;
             }
             const QString upper = v.toUpper();
-            if (upper != QStringLiteral("JPG") && upper != QStringLiteral("GIF") && upper != QStringLiteral("PNG")) {
+            if (upper != QStringLiteral("JPG") && upper != QStringLiteral("GIF") &&
+                upper != QStringLiteral("PNG")) {
                 *error = QStringLiteral("%1: unknown format \"%2\" (JPG, GIF or PNG)").arg(arg, v);
                 return ParseStatus::UsageError;
             }
             options->format = upper;
             options->formatGiven = true;
-        } else if (arg == QStringLiteral("--timeout") || arg == QStringLiteral("-j") || arg == QStringLiteral("--jobs")) {
+        } else if (arg == QStringLiteral("--timeout") || arg == QStringLiteral("-j") ||
+                   arg == QStringLiteral("--jobs")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
             }
@@ -112,7 +114,9 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             const int n = v.toInt(&ok);
             const bool timeout = arg == QStringLiteral("--timeout");
             if (!ok || n < 1 || n > (timeout ? 3600 : 16)) {
-                *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3").arg(arg, v).arg(timeout ? 3600 : 16);
+                *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3")
+                             .arg(arg, v)
+                             .arg(timeout ? 3600 : 16);
                 return ParseStatus::UsageError;
             }
             (timeout ? options->timeoutSeconds : options->jobs) = n;

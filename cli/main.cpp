@@ -10,9 +10,9 @@
 #include <QSet>
 #include <QTextStream>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace lumiclip;
 

@@ -2,8 +2,8 @@
 
 #include "preview/picture.h"
 #include "ui/capture_settings.h"
-#include "widgets/hyperlink_static.h"
 #include "ui/ini_file.h"
+#include "widgets/hyperlink_static.h"
 
 #include <QDialog>
 #include <QHash>

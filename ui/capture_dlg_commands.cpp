@@ -1,10 +1,10 @@
 // The capture cycle and the menu commands of the main window.
-#include "capture/create_html_image.h"
 #include "app/about_dlg.h"
+#include "capture/create_html_image.h"
 #include "ui/capture_dlg.h"
+#include "ui/message_box.h"
 #include "ui/options_dlg.h"
 #include "upgrade/upgrade_commands.h"
-#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -27,7 +27,8 @@ class CDataExchange final {
     Q_DISABLE_COPY_MOVE(CDataExchange)
 
 public:
-    CDataExchange(QWidget* dialog, bool saveAndValidate) : m_dialog(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    CDataExchange(QWidget* dialog, bool saveAndValidate)
+        : m_dialog(dialog), m_bSaveAndValidate(saveAndValidate) {}
 
     bool isSaving() const { return m_bSaveAndValidate; }
     bool failed() const { return m_failed; }

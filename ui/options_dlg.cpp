@@ -119,8 +119,8 @@ void COptionsDlg::CreateControls() {
     auto* lock = new QCheckBox(QString::fromUtf8("比例锁定"), this);
     place(lock, IDC_RATIO_LOCK, 163, 71, 53, 11);
 
-    const QList<QWidget*> tabStops = {ok, cancel, viewWidth, viewHeight, imageWidth, imageHeight,
-                                      m_comboFormat, url, lock};
+    const QList<QWidget*> tabStops = {ok,          cancel,        viewWidth, viewHeight, imageWidth,
+                                      imageHeight, m_comboFormat, url,       lock};
     for (qsizetype i = 0; i < tabStops.size(); ++i) {
         tabStops[i]->setFocusPolicy(Qt::StrongFocus);
         if (i > 0) {

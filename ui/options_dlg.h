@@ -20,10 +20,10 @@ std::optional<int> LockedImageHeight(int imageWidth, int viewWidth, int viewHeig
 std::optional<int> LockedImageWidth(int imageHeight, int viewWidth, int viewHeight);
 
 // The settings dialog "设置": view size, image size, default image format and default address. The
-// caller fills the members, runs exec() (its first showing loads the members into the fields) and, on Accepted, reads them back. OK takes every value back
-// with its checks and ends the dialog only when all pass. While the lock box is checked, leaving the
-// image width or height field takes all values back and recomputes the other image side from the view's
-// proportions.
+// caller fills the members, runs exec() (its first showing loads the members into the fields) and, on
+// Accepted, reads them back. OK takes every value back with its checks and ends the dialog only when all
+// pass. While the lock box is checked, leaving the image width or height field takes all values back and
+// recomputes the other image side from the view's proportions.
 class COptionsDlg final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(COptionsDlg)

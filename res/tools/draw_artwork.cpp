@@ -2,13 +2,13 @@
 // Not part of the build; the PNGs it wrote are committed in res/images/. To redraw them:
 //   g++ -std=c++20 -fPIC draw_artwork.cpp -o draw $(pkg-config --cflags --libs Qt6Gui)
 //   QT_QPA_PLATFORM=offscreen ./draw
+#include <QFont>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QLinearGradient>
 #include <QRadialGradient>
-#include <QFont>
 #include <cmath>
 
 static void drawLens(QPainter& p, QRectF r) {

@@ -52,14 +52,17 @@ protected:
         stall.stall = true;
         server->route(QStringLiteral("/stall"), stall);
         HttpResponse partial;
-        partial.body = "<html><body style='margin:0'><div style='width:100px;height:100px;background:#000'></div>"
-                       "<img src='/stall'>";
+        partial.body =
+            "<html><body style='margin:0'><div style='width:100px;height:100px;background:#000'></div>"
+            "<img src='/stall'>";
         server->route(QStringLiteral("/slowimage"), partial);
         server->routeHtml(QStringLiteral("/endless"),
                           "<html><body><p>busy</p><script>while (true) {}</script></body></html>");
         HttpResponse svg;
         svg.contentType = "image/svg+xml";
-        svg.body = "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='100'><rect width='50' height='50'/></svg>";
+        svg.body =
+            "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='100'><rect width='50' "
+            "height='50'/></svg>";
         server->route(QStringLiteral("/svg"), svg);
         server->routeHtml(QStringLiteral("/corner"),
                           "<html><body style='margin:0;background:transparent'>"
@@ -71,8 +74,8 @@ protected:
     }
 
     // One capture through a fresh host, as the main window makes it.
-    bool capture(const QString& url, const QString& format = QStringLiteral("JPG"), int iw = 180, int ih = 138,
-                 int vw = 810, int vh = 600) {
+    bool capture(const QString& url, const QString& format = QStringLiteral("JPG"), int iw = 180,
+                 int ih = 138, int vw = 810, int vh = 600) {
         host = new CVTCreateHTMLImage;
         parent.host = host;
         EXPECT_TRUE(host->Create(&parent));
@@ -98,7 +101,9 @@ protected:
 
 TestHttpServer* CaptureHostBrowser::server = nullptr;
 
-void settle() { waitUntil([] { return false; }, 200); }
+void settle() {
+    waitUntil([] { return false; }, 200);
+}
 
 }  // namespace
 
@@ -121,10 +126,12 @@ TEST_F(CaptureHostBrowser, ACrossSiteFrameIsCountedAndDrawnToo) {
     // localhost and 127.0.0.1 are different sites, so the browser renders the first frame in a
     // process of its own.
     server->routeHtml(QStringLiteral("/xframes"),
-                      "<html><body style='margin:0'><iframe style='border:0;width:400px;height:300px' src='http://localhost:" +
+                      "<html><body style='margin:0'><iframe style='border:0;width:400px;height:300px' "
+                      "src='http://localhost:" +
                           QByteArray::number(server->port()) +
                           "/red'></iframe><iframe src='/f2'></iframe></body></html>");
-    server->routeHtml(QStringLiteral("/red"), "<html><body style='margin:0;background:#d02020'></body></html>");
+    server->routeHtml(QStringLiteral("/red"),
+                      "<html><body style='margin:0;background:#d02020'></body></html>");
     out = dir.filePath(QStringLiteral("x.png"));
     ASSERT_TRUE(capture(server->url(QStringLiteral("/xframes")), QStringLiteral("PNG"), 810, 600))
         << lastError.toStdString();

@@ -9,8 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <functional>
 #include <unistd.h>
+#include <functional>
 
 using namespace lumiclip;
 using lumiclip::test::waitUntil;
@@ -39,7 +39,9 @@ public:
         delete connection;
         delete peer;
     }
-    void send(const QJsonObject& message) { peer->send(QJsonDocument(message).toJson(QJsonDocument::Compact)); }
+    void send(const QJsonObject& message) {
+        peer->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    }
     void reply(const QJsonObject& call, const QJsonObject& result) {
         send({{QStringLiteral("id"), call.value(QStringLiteral("id"))}, {QStringLiteral("result"), result}});
     }
@@ -67,7 +69,8 @@ TEST(CdpConnection, MatchesAnswersToCallsByIdWhateverTheirOrder) {
     int second = 0;
     fake.connection->call(QStringLiteral("A.one"), {}, {}, 5000, &context,
                           [&](const CdpReply& r) { first = r.result.value(QStringLiteral("n")).toInt(); });
-    fake.connection->call(QStringLiteral("A.two"), {{QStringLiteral("x"), 1}}, QStringLiteral("S1"), 5000, &context,
+    fake.connection->call(QStringLiteral("A.two"), {{QStringLiteral("x"), 1}}, QStringLiteral("S1"), 5000,
+                          &context,
                           [&](const CdpReply& r) { second = r.result.value(QStringLiteral("n")).toInt(); });
     ASSERT_TRUE(waitUntil([&] { return first && second; }, 3000));
     EXPECT_EQ(first, 1);
@@ -81,9 +84,11 @@ TEST(CdpConnection, ErrorsAndTimeoutsNameTheMethod) {
     FakePeer fake;
     fake.script = [&](const QJsonObject& m) {
         if (m.value(QStringLiteral("method")).toString() == QStringLiteral("Page.navigate")) {
-            fake.send({{QStringLiteral("id"), m.value(QStringLiteral("id"))},
-                       {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32000},
-                                                             {QStringLiteral("message"), QStringLiteral("Cannot navigate to invalid URL")}}}});
+            fake.send(
+                {{QStringLiteral("id"), m.value(QStringLiteral("id"))},
+                 {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32000},
+                                                       {QStringLiteral("message"),
+                                                        QStringLiteral("Cannot navigate to invalid URL")}}}});
         }
     };
     QObject context;
@@ -95,10 +100,11 @@ TEST(CdpConnection, ErrorsAndTimeoutsNameTheMethod) {
         navigate = r;
         navigateDone = true;
     });
-    fake.connection->call(QStringLiteral("Page.captureScreenshot"), {}, {}, 100, &context, [&](const CdpReply& r) {
-        silent = r;
-        silentDone = true;
-    });
+    fake.connection->call(QStringLiteral("Page.captureScreenshot"), {}, {}, 100, &context,
+                          [&](const CdpReply& r) {
+                              silent = r;
+                              silentDone = true;
+                          });
     ASSERT_TRUE(waitUntil([&] { return navigateDone && silentDone; }, 3000));
     EXPECT_FALSE(navigate.ok);
     EXPECT_EQ(navigate.error, QStringLiteral("Page.navigate: Cannot navigate to invalid URL"));
@@ -135,14 +141,19 @@ TEST(CdpConnection, RoutesEventsBySessionAndKeepsBrowserEventsApart) {
     QStringList oneGot;
     QStringList twoGot;
     QStringList browserGot;
-    QObject::connect(&one, &CdpSession::eventReceived, &one, [&](const QString& m, const QJsonObject&) { oneGot.append(m); });
-    QObject::connect(&two, &CdpSession::eventReceived, &two, [&](const QString& m, const QJsonObject&) { twoGot.append(m); });
+    QObject::connect(&one, &CdpSession::eventReceived, &one,
+                     [&](const QString& m, const QJsonObject&) { oneGot.append(m); });
+    QObject::connect(&two, &CdpSession::eventReceived, &two,
+                     [&](const QString& m, const QJsonObject&) { twoGot.append(m); });
     QObject::connect(fake.connection, &CdpConnection::browserEvent, fake.connection,
                      [&](const QString& m, const QJsonObject&) { browserGot.append(m); });
-    fake.send({{QStringLiteral("method"), QStringLiteral("Page.loadEventFired")}, {QStringLiteral("sessionId"), QStringLiteral("S2")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.loadEventFired")},
+               {QStringLiteral("sessionId"), QStringLiteral("S2")}});
     fake.send({{QStringLiteral("method"), QStringLiteral("Target.targetCrashed")}});
-    fake.send({{QStringLiteral("method"), QStringLiteral("Page.frameNavigated")}, {QStringLiteral("sessionId"), QStringLiteral("S1")}});
-    fake.send({{QStringLiteral("method"), QStringLiteral("Page.x")}, {QStringLiteral("sessionId"), QStringLiteral("unknown")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.frameNavigated")},
+               {QStringLiteral("sessionId"), QStringLiteral("S1")}});
+    fake.send({{QStringLiteral("method"), QStringLiteral("Page.x")},
+               {QStringLiteral("sessionId"), QStringLiteral("unknown")}});
     ASSERT_TRUE(waitUntil([&] { return oneGot.size() + twoGot.size() + browserGot.size() == 3; }, 2000));
     EXPECT_EQ(oneGot, QStringList{QStringLiteral("Page.frameNavigated")});
     EXPECT_EQ(twoGot, QStringList{QStringLiteral("Page.loadEventFired")});
@@ -155,7 +166,8 @@ TEST(CdpConnection, NeverCallsAHandlerWhoseContextIsGone) {
     bool called = false;
     {
         QObject context;
-        fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context, [&](const CdpReply&) { called = true; });
+        fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context,
+                              [&](const CdpReply&) { called = true; });
     }
     waitUntil([&] { return fake.connection->pendingCount() == 0; }, 2000);
     waitUntil([] { return false; }, 50);
@@ -166,7 +178,8 @@ TEST(CdpConnection, GarbageFromThePeerClosesTheConnection) {
     FakePeer fake;
     QObject context;
     QString error;
-    fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context, [&](const CdpReply& r) { error = r.error; });
+    fake.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context,
+                          [&](const CdpReply& r) { error = r.error; });
     fake.peer->send("this is not json");
     ASSERT_TRUE(waitUntil([&] { return !error.isEmpty(); }, 2000));
     EXPECT_TRUE(error.contains(QStringLiteral("unreadable message")));

@@ -35,7 +35,8 @@ QByteArray solidRendering(int w, int h, QColor colour) {
 
 EncoderId encoderFor(const QString& format) {
     EncoderId id;
-    FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(format))]), &id);
+    FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(format))]),
+                      &id);
     return id;
 }
 
@@ -45,11 +46,12 @@ TEST(FormatTable, NamesAreComparedExactlyAndEverythingElseIsJpeg) {
     const struct {
         const char* format;
         const char* mime;
-    } cases[] = {{"JPG", "image/jpeg"}, {"GIF", "image/gif"}, {"PNG", "image/png"}, {"png", "image/jpeg"},
-                 {"Jpg", "image/jpeg"}, {"BMP", "image/jpeg"}, {"TIF", "image/jpeg"}, {"", "image/jpeg"},
-                 {" PNG", "image/jpeg"}};
+    } cases[] = {{"JPG", "image/jpeg"}, {"GIF", "image/gif"},  {"PNG", "image/png"},
+                 {"png", "image/jpeg"}, {"Jpg", "image/jpeg"}, {"BMP", "image/jpeg"},
+                 {"TIF", "image/jpeg"}, {"", "image/jpeg"},    {" PNG", "image/jpeg"}};
     for (const auto& c : cases) {
-        EXPECT_STREQ(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(QString::fromLatin1(c.format)))], c.mime)
+        EXPECT_STREQ(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(QString::fromLatin1(c.format)))],
+                     c.mime)
             << c.format;
     }
 }
@@ -80,14 +82,15 @@ TEST(ImageWriter, WritesEachFormatAtExactlyTheImageSizeWhateverTheExtension) {
         int w;
         int h;
     } cases[] = {{"PNG", "PNG", 180, 138}, {"GIF", "GIF", 180, 138}, {"JPG", "JPEG", 180, 138},
-                 {"png", "JPEG", 200, 50}, {"", "JPEG", 1, 1},        {"PNG", "PNG", 1024, 1024}};
+                 {"png", "JPEG", 200, 50}, {"", "JPEG", 1, 1},       {"PNG", "PNG", 1024, 1024}};
     int n = 0;
     for (const auto& c : cases) {
         // The extension deliberately names another format: the content follows the format name.
         const QString path = dir.filePath(QStringLiteral("shot%1.bmp").arg(n++));
         PageSnapshot snapshot{rendering, true};
         QString error;
-        ASSERT_TRUE(RenderSnapshotToFile(snapshot, path, 810, 600, c.w, c.h, encoderFor(QString::fromLatin1(c.format)), &error))
+        ASSERT_TRUE(RenderSnapshotToFile(snapshot, path, 810, 600, c.w, c.h,
+                                         encoderFor(QString::fromLatin1(c.format)), &error))
             << error.toStdString();
         EXPECT_EQ(sniffImageFormat(readFile(path)), QString::fromLatin1(c.sniffed)) << c.format;
         EXPECT_EQ(imageFileSize(path), QSize(c.w, c.h)) << c.format;
@@ -102,8 +105,8 @@ TEST(ImageWriter, WhatThePageDoesNotPaintStaysWhite) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("corner.png"));
     QString error;
-    ASSERT_TRUE(RenderSnapshotToFile(PageSnapshot{pngOf(page), true}, path, 810, 600, 810, 600, encoderFor(QStringLiteral("PNG")),
-                                     &error));
+    ASSERT_TRUE(RenderSnapshotToFile(PageSnapshot{pngOf(page), true}, path, 810, 600, 810, 600,
+                                     encoderFor(QStringLiteral("PNG")), &error));
     const QImage out(path);
     EXPECT_EQ(out.pixelColor(10, 10), QColor(Qt::black));
     EXPECT_EQ(out.pixelColor(300, 100), QColor(Qt::white));  // transparent part of the page
@@ -115,22 +118,25 @@ TEST(ImageWriter, FailsWithoutWritingWhenItCannot) {
     const QByteArray rendering = solidRendering(100, 100, Qt::red);
     QString error;
     const QString missingFolder = dir.filePath(QStringLiteral("no/such/folder/x.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, missingFolder, 100, 100, 10, 10, encoderFor(QStringLiteral("JPG")), &error));
+    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, missingFolder, 100, 100, 10, 10,
+                                      encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_FALSE(QFile::exists(missingFolder));
     EXPECT_TRUE(error.contains(QStringLiteral("cannot write")));
 
     const QString noBody = dir.filePath(QStringLiteral("svg.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, false}, noBody, 100, 100, 10, 10, encoderFor(QStringLiteral("JPG")), &error));
+    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, false}, noBody, 100, 100, 10, 10,
+                                      encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_FALSE(QFile::exists(noBody));
 
     const QString noEncoder = dir.filePath(QStringLiteral("none.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, noEncoder, 100, 100, 10, 10, EncoderId{}, &error));
+    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, noEncoder, 100, 100, 10, 10, EncoderId{},
+                                      &error));
     EXPECT_FALSE(QFile::exists(noEncoder));
 
     for (const QSize bad : {QSize(0, 10), QSize(10, -1), QSize(16385, 10)}) {
         const QString path = dir.filePath(QStringLiteral("bad.jpg"));
-        EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, path, 100, 100, bad.width(), bad.height(),
-                                          encoderFor(QStringLiteral("JPG")), &error));
+        EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, path, 100, 100, bad.width(),
+                                          bad.height(), encoderFor(QStringLiteral("JPG")), &error));
         EXPECT_FALSE(QFile::exists(path));
         EXPECT_TRUE(error.contains(QStringLiteral("image")));
     }

@@ -8,9 +8,9 @@
 #include <QList>
 #include <QTimer>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 using namespace lumiclip;
 using lumiclip::test::waitUntil;
@@ -54,7 +54,8 @@ struct PipePair {
         qsizetype done = 0;
         while (done < bytes.size()) {
             // Non-blocking: the reader is the transport on this very thread.
-            const ssize_t n = ::write(peerWrite, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            const ssize_t n =
+                ::write(peerWrite, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
             if (n > 0) {
                 done += n;
             } else {

@@ -21,10 +21,11 @@ using namespace lumiclip::test;
 TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
     CliOptions o;
     QString error;
-    ASSERT_EQ(ParseCliArguments({QStringLiteral("--view"), QStringLiteral("1024x768"), QStringLiteral("--size=200x50"),
-                                 QStringLiteral("-f"), QStringLiteral("png"), QStringLiteral("-j"), QStringLiteral("4"),
-                                 QStringLiteral("--json"), QStringLiteral("http://a/"), QStringLiteral("http://b/")},
-                                &o, &error),
+    ASSERT_EQ(ParseCliArguments(
+                  {QStringLiteral("--view"), QStringLiteral("1024x768"), QStringLiteral("--size=200x50"),
+                   QStringLiteral("-f"), QStringLiteral("png"), QStringLiteral("-j"), QStringLiteral("4"),
+                   QStringLiteral("--json"), QStringLiteral("http://a/"), QStringLiteral("http://b/")},
+                  &o, &error),
               ParseStatus::Ok);
     EXPECT_EQ(o.viewWidth, 1024);
     EXPECT_EQ(o.viewHeight, 768);
@@ -58,8 +59,10 @@ TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
 TEST(CliArguments, FileNamesFromAddressesAreSafe) {
     EXPECT_EQ(FileNameForUrl(QStringLiteral("http://127.0.0.1:8080/a/b.html?x=1"), QStringLiteral("PNG")),
               QStringLiteral("127.0.0.1_8080_a_b.html_x_1.png"));
-    EXPECT_EQ(FileNameForUrl(QStringLiteral("https://example.org/"), QStringLiteral("JPG")), QStringLiteral("example.org.jpg"));
-    EXPECT_EQ(FileNameForUrl(QStringLiteral("../../etc/passwd"), QStringLiteral("JPG")), QStringLiteral("etc_passwd.jpg"));
+    EXPECT_EQ(FileNameForUrl(QStringLiteral("https://example.org/"), QStringLiteral("JPG")),
+              QStringLiteral("example.org.jpg"));
+    EXPECT_EQ(FileNameForUrl(QStringLiteral("../../etc/passwd"), QStringLiteral("JPG")),
+              QStringLiteral("etc_passwd.jpg"));
     EXPECT_FALSE(FileNameForUrl(QString(500, QLatin1Char('a')), QStringLiteral("GIF")).size() > 124);
 }
 
@@ -87,7 +90,8 @@ protected:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
-        process.start(QStringLiteral(LUMICLIP_CLI_PATH), QStringList{QStringLiteral("--settings"), settings} + args);
+        process.start(QStringLiteral(LUMICLIP_CLI_PATH),
+                      QStringList{QStringLiteral("--settings"), settings} + args);
         EXPECT_TRUE(process.waitForFinished(60000));
         if (out) {
             *out = process.readAllStandardOutput();
@@ -113,7 +117,9 @@ TestHttpServer* CliBrowser::server = nullptr;
 
 TEST_F(CliBrowser, UsageErrorsExitWithTwo) {
     QByteArray err;
-    EXPECT_EQ(run({QStringLiteral("--size"), QStringLiteral("0x10"), server->url(QStringLiteral("/one"))}, nullptr, &err), 2);
+    EXPECT_EQ(run({QStringLiteral("--size"), QStringLiteral("0x10"), server->url(QStringLiteral("/one"))},
+                  nullptr, &err),
+              2);
     EXPECT_TRUE(err.contains("0x10"));
     EXPECT_EQ(run({}), 2);
     EXPECT_EQ(run({QStringLiteral("-f"), QStringLiteral("TIFF"), server->url(QStringLiteral("/one"))}), 2);
@@ -122,8 +128,8 @@ TEST_F(CliBrowser, UsageErrorsExitWithTwo) {
 TEST_F(CliBrowser, OneAddressGoesToTheOutputFileAtTheRequestedSize) {
     const QString output = dir.filePath(QStringLiteral("shot.gif"));
     QByteArray out;
-    ASSERT_EQ(run({QStringLiteral("-o"), output, QStringLiteral("--size"), QStringLiteral("200x50"), QStringLiteral("-f"),
-                   QStringLiteral("GIF"), server->url(QStringLiteral("/one"))},
+    ASSERT_EQ(run({QStringLiteral("-o"), output, QStringLiteral("--size"), QStringLiteral("200x50"),
+                   QStringLiteral("-f"), QStringLiteral("GIF"), server->url(QStringLiteral("/one"))},
                   &out),
               0);
     EXPECT_EQ(sniffImageFormat(readFile(output)), QStringLiteral("GIF"));
@@ -143,10 +149,11 @@ TEST_F(CliBrowser, SeveralAddressesWithOneFailingReportEachAsJsonAndExitWithOne)
     const QString folder = dir.filePath(QStringLiteral("shots"));
     QByteArray out;
     QByteArray err;
-    const int code = run({QStringLiteral("--json"), QStringLiteral("-o"), folder, QStringLiteral("--timeout"), QStringLiteral("3"),
-                          server->url(QStringLiteral("/one")), server->url(QStringLiteral("/missing")),
-                          QStringLiteral("not a url"), server->url(QStringLiteral("/two"))},
-                         &out, &err);
+    const int code = run(
+        {QStringLiteral("--json"), QStringLiteral("-o"), folder, QStringLiteral("--timeout"),
+         QStringLiteral("3"), server->url(QStringLiteral("/one")), server->url(QStringLiteral("/missing")),
+         QStringLiteral("not a url"), server->url(QStringLiteral("/two"))},
+        &out, &err);
     EXPECT_EQ(code, 1);
     QHash<QString, QJsonObject> byUrl;
     for (const QByteArray& line : out.trimmed().split('\n')) {
@@ -171,15 +178,16 @@ TEST_F(CliBrowser, SeveralAddressesWithOneFailingReportEachAsJsonAndExitWithOne)
 
 TEST_F(CliBrowser, ARefusedConnectionIsNamedAsTheReason) {
     QByteArray err;
-    EXPECT_EQ(run({QStringLiteral("-o"), dir.filePath(QStringLiteral("r.jpg")), refusedUrl()}, nullptr, &err), 1);
+    EXPECT_EQ(run({QStringLiteral("-o"), dir.filePath(QStringLiteral("r.jpg")), refusedUrl()}, nullptr, &err),
+              1);
     EXPECT_TRUE(err.contains("the page did not load: net::ERR_CONNECTION_REFUSED")) << err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("r.jpg"))));
 }
 
 TEST_F(CliBrowser, APageThatNeverLoadsFailsAtTheTimeLimit) {
     QByteArray err;
-    EXPECT_EQ(run({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("-o"), dir.filePath(QStringLiteral("s.jpg")),
-                   server->url(QStringLiteral("/stall"))},
+    EXPECT_EQ(run({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("s.jpg")), server->url(QStringLiteral("/stall"))},
                   nullptr, &err),
               1);
     EXPECT_TRUE(err.contains("within 2 s")) << err.toStdString();
@@ -194,21 +202,22 @@ TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
     env.insert(QStringLiteral("HOME"), dir.path());
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(LUMICLIP_CLI_PATH),
-                  {QStringLiteral("--settings"), settings, QStringLiteral("-o"), dir.filePath(QStringLiteral("k.jpg")),
-                   server->url(QStringLiteral("/stall"))});
+                  {QStringLiteral("--settings"), settings, QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("k.jpg")), server->url(QStringLiteral("/stall"))});
     ASSERT_TRUE(process.waitForStarted());
     // The browser's command line names its profile folder, which lies in our TMPDIR.
     ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) > 0; }, 15000));
     ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
     process.waitForFinished();
-    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000)) << countProcessesMatching(tmp);
+    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000))
+        << countProcessesMatching(tmp);
 
     // A normal end leaves nothing behind either, and the stale profile of the killed run is removed.
     QProcess second;
     second.setProcessEnvironment(env);
     second.start(QStringLiteral(LUMICLIP_CLI_PATH),
-                 {QStringLiteral("--settings"), settings, QStringLiteral("-o"), dir.filePath(QStringLiteral("n.jpg")),
-                  server->url(QStringLiteral("/one"))});
+                 {QStringLiteral("--settings"), settings, QStringLiteral("-o"),
+                  dir.filePath(QStringLiteral("n.jpg")), server->url(QStringLiteral("/one"))});
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000));

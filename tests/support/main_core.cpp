@@ -1,5 +1,5 @@
-#include <QGuiApplication>
 #include <gtest/gtest.h>
+#include <QGuiApplication>
 
 // Tests of the engine get a GUI application (fonts and images need one) on the offscreen platform.
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 #include "widgets/dialog_units.h"
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 // Tests of dialogs and widgets get a widget application on the offscreen platform.
 int main(int argc, char** argv) {

@@ -23,12 +23,18 @@ namespace {
 
 QByteArray reasonPhrase(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -139,8 +145,8 @@ TestHttpServer::TestHttpServer() : m_shared(std::make_shared<Shared>()) {
     worker->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_thread.start();
-    QMetaObject::invokeMethod(worker, [worker] { return worker->listen(); }, Qt::BlockingQueuedConnection,
-                              &m_port);
+    QMetaObject::invokeMethod(
+        worker, [worker] { return worker->listen(); }, Qt::BlockingQueuedConnection, &m_port);
 }
 
 TestHttpServer::~TestHttpServer() {

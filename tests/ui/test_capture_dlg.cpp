@@ -13,11 +13,11 @@
 #include <QComboBox>
 #include <QTimer>
 
-#include <functional>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QMenu>
 #include <QTest>
+#include <functional>
 
 namespace lumiclip::test {
 
@@ -222,7 +222,6 @@ TEST_F(CaptureDlgTest, ExitCommandEndsTheWindow) {
     EXPECT_EQ(m_dlg->result(), QDialog::Rejected);
 }
 
-
 TEST_F(CaptureDlgTest, ItsLinkLabelPointsAtThePortalWithTheVersionAndIsNeverUnderlined) {
     makeDialog();
     auto* link = qobject_cast<CHyperLinkStatic*>(m_dlg->GetDlgItem(CCaptureDlg::IDC_LINK));
@@ -234,13 +233,15 @@ TEST_F(CaptureDlgTest, ItsLinkLabelPointsAtThePortalWithTheVersionAndIsNeverUnde
 }
 
 TEST_F(CaptureDlgTest, OptionsOkStoresTheSixKeysAndTheWindowFollows) {
-    makeDialog("web_width=810\nweb_height=600\nimg_width=180\nimg_height=138\nimg_format=JPG\n"
-               "default_url=http://127.0.0.1/stored\n");
+    makeDialog(
+        "web_width=810\nweb_height=600\nimg_width=180\nimg_height=138\nimg_format=JPG\n"
+        "default_url=http://127.0.0.1/stored\n");
     m_dlg->show();
     urlField()->setText(QStringLiteral("http://127.0.0.1/typed"));
     RunOptions(*m_dlg, [](COptionsDlg& options) {
         // It opens on the address in the window, stored or not.
-        EXPECT_EQ(OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->text(), QStringLiteral("http://127.0.0.1/typed"));
+        EXPECT_EQ(OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->text(),
+                  QStringLiteral("http://127.0.0.1/typed"));
         OptionsField(options, COptionsDlg::IDC_VIEW_WIDTH)->setText(QStringLiteral("1024"));
         OptionsField(options, COptionsDlg::IDC_VIEW_HEIGHT)->setText(QStringLiteral("768"));
         OptionsField(options, COptionsDlg::IDC_IMAGE_WIDTH)->setFocus(Qt::MouseFocusReason);
@@ -251,7 +252,8 @@ TEST_F(CaptureDlgTest, OptionsOkStoresTheSixKeysAndTheWindowFollows) {
         EXPECT_EQ(options.result(), QDialog::Accepted);
     });
     QString storedUrl;
-    const CaptureSettings stored = LoadCaptureSettings(m_dir.filePath(QStringLiteral("Lumiclip.ini")), &storedUrl);
+    const CaptureSettings stored =
+        LoadCaptureSettings(m_dir.filePath(QStringLiteral("Lumiclip.ini")), &storedUrl);
     EXPECT_EQ(stored.web_width, 1024);
     EXPECT_EQ(stored.web_height, 768);
     EXPECT_EQ(stored.img_width, 300);
@@ -273,7 +275,8 @@ TEST_F(CaptureDlgTest, OptionsCancelAfterEditsWritesNothingAndKeepsTheTypedAddre
     RunOptions(*m_dlg, [](COptionsDlg& options) {
         EXPECT_EQ(options.m_comboFormat->currentText(), QStringLiteral("PNG"));
         OptionsField(options, COptionsDlg::IDC_VIEW_WIDTH)->setText(QStringLiteral("1000"));
-        OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)->setText(QStringLiteral("http://127.0.0.1/other"));
+        OptionsField(options, COptionsDlg::IDC_DEFAULT_URL)
+            ->setText(QStringLiteral("http://127.0.0.1/other"));
         ClickOptionsButton(options, COptionsDlg::IDCANCEL);
         EXPECT_EQ(options.result(), QDialog::Rejected);
     });

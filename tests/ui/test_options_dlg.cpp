@@ -105,7 +105,9 @@ protected:
 
     QLineEdit* field(int id) const { return qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(id)); }
     QPushButton* button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
-    QCheckBox* lockBox() const { return qobject_cast<QCheckBox*>(m_dlg->GetDlgItem(COptionsDlg::IDC_RATIO_LOCK)); }
+    QCheckBox* lockBox() const {
+        return qobject_cast<QCheckBox*>(m_dlg->GetDlgItem(COptionsDlg::IDC_RATIO_LOCK));
+    }
     QString text(int id) const { return field(id)->text(); }
 
     // Types into a field and then moves the focus to another control, as a person does.
@@ -140,9 +142,15 @@ TEST_F(OptionsDlgTest, OpensWithTheMembersTheLockOnAndTheFocusOnOk) {
 
 TEST_F(OptionsDlgTest, TabsThroughItsControlsInTemplateOrder) {
     open();
-    const int order[] = {COptionsDlg::IDOK,         COptionsDlg::IDCANCEL,        COptionsDlg::IDC_VIEW_WIDTH,
-                         COptionsDlg::IDC_VIEW_HEIGHT, COptionsDlg::IDC_IMAGE_WIDTH, COptionsDlg::IDC_IMAGE_HEIGHT,
-                         COptionsDlg::IDC_FORMAT,    COptionsDlg::IDC_DEFAULT_URL, COptionsDlg::IDC_RATIO_LOCK};
+    const int order[] = {COptionsDlg::IDOK,
+                         COptionsDlg::IDCANCEL,
+                         COptionsDlg::IDC_VIEW_WIDTH,
+                         COptionsDlg::IDC_VIEW_HEIGHT,
+                         COptionsDlg::IDC_IMAGE_WIDTH,
+                         COptionsDlg::IDC_IMAGE_HEIGHT,
+                         COptionsDlg::IDC_FORMAT,
+                         COptionsDlg::IDC_DEFAULT_URL,
+                         COptionsDlg::IDC_RATIO_LOCK};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         QWidget* w = m_dlg->GetDlgItem(order[i])->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(m_dlg.get())) {
@@ -155,7 +163,8 @@ TEST_F(OptionsDlgTest, TabsThroughItsControlsInTemplateOrder) {
 TEST_F(OptionsDlgTest, ControlsSitAtTheirDialogUnitRectangles) {
     open();
     const QFont font = m_dlg->font();
-    EXPECT_EQ(m_dlg->GetDlgItem(COptionsDlg::IDOK)->geometry(), DialogRectToPixels(QRect(232, 12, 50, 14), font));
+    EXPECT_EQ(m_dlg->GetDlgItem(COptionsDlg::IDOK)->geometry(),
+              DialogRectToPixels(QRect(232, 12, 50, 14), font));
     EXPECT_EQ(m_dlg->GetDlgItem(COptionsDlg::IDC_IMAGE_HEIGHT)->geometry(),
               DialogRectToPixels(QRect(89, 89, 42, 14), font));
     EXPECT_EQ(m_dlg->GetDlgItem(COptionsDlg::IDC_DEFAULT_URL)->geometry(),
@@ -319,8 +328,8 @@ TEST_F(OptionsDlgTest, TheFormatListSelectsByPrefixIgnoringCase) {
         int selected;
         const char* takenBack;
     };
-    const Case cases[] = {{"png", 2, "PNG"}, {"GIF", 1, "GIF"}, {"j", 0, "JPG"}, {"", 0, "JPG"}, {"BMP", -1, ""},
-                          {"PNGX", -1, ""}};
+    const Case cases[] = {{"png", 2, "PNG"}, {"GIF", 1, "GIF"}, {"j", 0, "JPG"},
+                          {"", 0, "JPG"},    {"BMP", -1, ""},   {"PNGX", -1, ""}};
     for (const Case& c : cases) {
         open(810, 600, 180, 138, QString::fromUtf8(c.stored));
         EXPECT_EQ(m_dlg->m_comboFormat->currentIndex(), c.selected) << c.stored;

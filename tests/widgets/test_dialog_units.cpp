@@ -1,11 +1,11 @@
 #include "widgets/dialog_units.h"
 
 #include <gtest/gtest.h>
+#include <QFontMetrics>
 #include <QGlyphRun>
 #include <QRawFont>
-#include <QTextLayout>
-#include <QFontMetrics>
 #include <QStringList>
+#include <QTextLayout>
 
 namespace lumiclip {
 namespace {
@@ -85,7 +85,8 @@ TEST(DialogUnits, ChineseTextIsDrawnWithSimplifiedChineseGlyphForms) {
     for (const QString& face : faces) {
         EXPECT_FALSE(face.endsWith(QStringLiteral(" JP"))) << face.toStdString();
     }
-    EXPECT_TRUE(faces.join(QLatin1Char(',')).contains(QStringLiteral("CJK SC"))) << faces.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(faces.join(QLatin1Char(',')).contains(QStringLiteral("CJK SC")))
+        << faces.join(QLatin1Char(',')).toStdString();
 }
 
 }  // namespace
