@@ -98,6 +98,8 @@ void CDataExchange::Fail(const QString& prompt) {
     m_failed = true;
     AppMessageBox(prompt, MessageIcon::Warning, MessageButtons::Ok, m_dialog);
     if (m_lastControl != nullptr) {
+        // The prompt had the activation; without it the focus below would not reach the field.
+        m_lastControl->activateWindow();
         m_lastControl->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(m_lastControl)) {
             edit->selectAll();

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace lumiclip {
@@ -188,25 +189,35 @@ bool COptionsDlg::isLockChecked() const {
 }
 
 void COptionsDlg::OnKillFocusImageWidth() {
-    if (!isLockChecked()) {
-        return;
-    }
-    UpdateData(true);  // a failed check has shown its prompt; the ratio is applied all the same
-    if (const std::optional<int> height = LockedImageHeight(m_nImageWidth, m_nViewWidth, m_nViewHeight)) {
-        m_nImageHeight = *height;
-    }
-    UpdateData(false);
+    LockStep([this] {
+        if (const std::optional<int> height = LockedImageHeight(m_nImageWidth, m_nViewWidth, m_nViewHeight)) {
+            m_nImageHeight = *height;
+        }
+    });
 }
 
 void COptionsDlg::OnKillFocusImageHeight() {
+    LockStep([this] {
+        if (const std::optional<int> width = LockedImageWidth(m_nImageHeight, m_nViewWidth, m_nViewHeight)) {
+            m_nImageWidth = *width;
+        }
+    });
+}
+
+void COptionsDlg::LockStep(const std::function<void()>& recompute) {
     if (!isLockChecked()) {
         return;
     }
-    UpdateData(true);
-    if (const std::optional<int> width = LockedImageWidth(m_nImageHeight, m_nViewWidth, m_nViewHeight)) {
-        m_nImageWidth = *width;
-    }
+    // A failed check has shown its prompt and moved the focus; the ratio is applied all the same.
+    const bool taken = UpdateData(true);
+    recompute();
     UpdateData(false);
+    if (!taken) {
+        // Refilling the fields dropped the selection that the failing field was given.
+        if (auto* field = qobject_cast<QLineEdit*>(focusWidget())) {
+            field->selectAll();
+        }
+    }
 }
 
 bool COptionsDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -219,14 +230,17 @@ bool COptionsDlg::eventFilter(QObject* watched, QEvent* event) {
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
         return QDialog::eventFilter(watched, event);
     }
+    // The field finishes losing the focus first (it drops its selection then), so that the focus and
+    // selection a prompt gives it afterwards stay.
     m_bInLockStep = true;
+    watched->event(event);
     if (watched == GetDlgItem(IDC_IMAGE_WIDTH)) {
         OnKillFocusImageWidth();
     } else if (watched == GetDlgItem(IDC_IMAGE_HEIGHT)) {
         OnKillFocusImageHeight();
     }
     m_bInLockStep = false;
-    return QDialog::eventFilter(watched, event);
+    return true;
 }
 
 }  // namespace lumiclip

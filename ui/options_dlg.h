@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -75,6 +76,8 @@ private:
     void OnCancel();
     void OnKillFocusImageWidth();
     void OnKillFocusImageHeight();
+    // With the lock box checked: takes all values back, recomputes, and pushes them again.
+    void LockStep(const std::function<void()>& recompute);
     bool isLockChecked() const;
 
     QHash<int, QWidget*> m_items;

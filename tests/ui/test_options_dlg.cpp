@@ -278,13 +278,21 @@ TEST_F(OptionsDlgTest, ARealPromptWhileLeavingAFieldRunsTheLockOnce) {
     field(COptionsDlg::IDC_IMAGE_HEIGHT)->setText(QStringLiteral("7"));
     field(COptionsDlg::IDC_IMAGE_WIDTH)->setFocus(Qt::MouseFocusReason);
     QTest::keyClick(field(COptionsDlg::IDC_IMAGE_WIDTH), Qt::Key_Tab);
-    closer.stop();
     EXPECT_EQ(prompts, 1);
     EXPECT_EQ(text(COptionsDlg::IDC_IMAGE_HEIGHT), QStringLiteral("3"));
     EXPECT_EQ(text(COptionsDlg::IDC_IMAGE_WIDTH), QStringLiteral("5"));
-    // The failing field holds the dialog's focus (it returns with the activation, which the test
-    // platform leaves to the window manager).
-    EXPECT_EQ(m_dlg->focusWidget(), field(COptionsDlg::IDC_IMAGE_WIDTH));
+    // The failing field holds the focus, its text selected for typing over.
+    QLineEdit* width = field(COptionsDlg::IDC_IMAGE_WIDTH);
+    EXPECT_TRUE(QTest::qWaitFor([width] { return QApplication::focusWidget() == width; }, 2000));
+    EXPECT_EQ(width->selectedText(), QStringLiteral("5"));
+    // Typing replaces it, and leaving it runs the lock again: the height of 3 now fails its check,
+    // after the width was read.
+    QTest::keyClicks(width, QStringLiteral("54"));
+    QTest::keyClick(width, Qt::Key_Tab);
+    closer.stop();
+    EXPECT_EQ(text(COptionsDlg::IDC_IMAGE_WIDTH), QStringLiteral("54"));
+    EXPECT_EQ(text(COptionsDlg::IDC_IMAGE_HEIGHT), QStringLiteral("40"));
+    EXPECT_EQ(prompts, 2);
 }
 
 TEST_F(OptionsDlgTest, OkWithANonNumberKeepsTheDialogOpenWithTheFocusOnThatField) {
