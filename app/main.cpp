@@ -1,5 +1,6 @@
 // The desktop program: the main window, run by the application object.
 #include "app/capture_app.h"
+#include "app/termination_signals.h"
 #include "ui/message_box_widgets.h"
 #include "widgets/dialog_units.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
     lumiclip::UseSimplifiedChineseFontFallback();
     QApplication application(argc, argv);
     lumiclip::InstallWidgetMessageBoxes();
+    lumiclip::TerminationSignals termination;
     lumiclip::CCaptureApp app;
-    return app.Run();
+    const int code = app.Run();
+    return termination.received() != 0 ? 128 + termination.received() : code;
 }
