@@ -1,4 +1,5 @@
 #include "capture/browser.h"
+#include "capture/termination_signals.h"
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
@@ -11,17 +12,11 @@
 #include <QTextStream>
 
 #include <unistd.h>
-#include <csignal>
 #include <cstdio>
 
 using namespace lumiclip;
 
 namespace {
-
-void onTerminate(int sig) {
-    Browser::EmergencyKill();
-    ::_exit(128 + sig);
-}
 
 bool readAddressList(const QString& source, QStringList* urls, QString* error) {
     QFile file;
@@ -114,9 +109,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::signal(SIGINT, onTerminate);
-    std::signal(SIGTERM, onTerminate);
-    std::signal(SIGHUP, onTerminate);
+    // Ctrl+C and the like end the run in order: the browser is closed and its profile removed.
+    TerminationSignals termination;
 
     BatchSettings settings;
     settings.viewWidth = options.viewWidth;
@@ -134,5 +128,9 @@ int main(int argc, char** argv) {
     runner.start();
     app.exec();
     Browser::shared().shutdown();
+    if (termination.received() != 0) {
+        std::fprintf(stderr, "lumiclip-cli: interrupted\n");
+        return 128 + termination.received();
+    }
     return runner.allSucceeded() ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 // A termination signal ends the program in order: the loops are left, a waiting capture takes its
 // snapshot, and the browser goes with its profile.
 #include "app/capture_app.h"
-#include "app/termination_signals.h"
+#include "capture/termination_signals.h"
 #include "capture/browser.h"
 #include "support/test_http_server.h"
 #include "support/test_util.h"

@@ -193,6 +193,27 @@ TEST_F(CliBrowser, APageThatNeverLoadsFailsAtTheTimeLimit) {
     EXPECT_TRUE(err.contains("within 2 s")) << err.toStdString();
 }
 
+TEST_F(CliBrowser, CtrlCEndsTheRunInOrderAndLeavesNoProfile) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(tmp);
+    env.insert(QStringLiteral("TMPDIR"), tmp);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(LUMICLIP_CLI_PATH),
+                  {QStringLiteral("--settings"), settings, QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("i.jpg")), server->url(QStringLiteral("/stall"))});
+    ASSERT_TRUE(process.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) > 0; }, 15000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 128 + SIGINT);
+    EXPECT_TRUE(process.readAllStandardError().contains("interrupted"));
+    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000));
+    EXPECT_TRUE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+}
+
 TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

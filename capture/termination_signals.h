@@ -7,8 +7,8 @@ class QSocketNotifier;
 namespace lumiclip {
 
 // Turns SIGTERM, SIGINT and SIGHUP (a logout, a kill, Ctrl+C in a terminal) into an orderly end: every
-// running event loop is left, as if each had returned, so a capture that is waiting takes its snapshot,
-// the window closes and the browser is shut down with its profile removed. A second signal before the
+// running event loop is left, as if each had returned (a capture that is waiting takes its snapshot, a
+// window closes), and the caller then shuts the browser down with its profile. A second signal before the
 // program has ended kills the browser and ends the process at once. One object per process; the
 // handlers go back to their defaults when it is destroyed.
 class TerminationSignals final : public QObject {

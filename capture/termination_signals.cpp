@@ -1,4 +1,4 @@
-#include "app/termination_signals.h"
+#include "capture/termination_signals.h"
 
 #include "capture/browser.h"
 
