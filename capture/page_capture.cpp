@@ -81,17 +81,22 @@ void PageCapture::browserCall(const QString& method, const QJsonObject& params,
                            [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
         return;
     }
-    connection->call(method, params, {}, timeoutMs, this,
-                     [this, onResult = std::move(onResult)](const CdpReply& reply) {
-                         if (m_finished) {
-                             return;
-                         }
-                         if (!reply.ok) {
-                             fail(reply.error);
-                             return;
-                         }
-                         onResult(reply.result);
-                     });
+    connection->call(method, params, {}, timeoutMs, this, guardedReply(std::move(onResult)));
+}
+
+CdpReplyHandler PageCapture::guardedReply(std::function<void(const QJsonObject&)> onResult) {
+    return [this, onResult = std::move(onResult)](const CdpReply& reply) {
+        if (m_finished) {
+            return;
+        }
+        if (!reply.ok) {
+            fail(reply.error);
+            return;
+        }
+        if (onResult) {
+            onResult(reply.result);
+        }
+    };
 }
 
 void PageCapture::call(const QString& method, const QJsonObject& params,
@@ -100,21 +105,7 @@ void PageCapture::call(const QString& method, const QJsonObject& params,
         QTimer::singleShot(0, this, [this, method] { fail(method + QStringLiteral(": the page is gone")); });
         return;
     }
-    m_session->call(
-        method, params, this,
-        [this, onResult = std::move(onResult)](const CdpReply& reply) {
-            if (m_finished) {
-                return;
-            }
-            if (!reply.ok) {
-                fail(reply.error);
-                return;
-            }
-            if (onResult) {
-                onResult(reply.result);
-            }
-        },
-        timeoutMs);
+    m_session->call(method, params, this, guardedReply(std::move(onResult)), timeoutMs);
 }
 
 void PageCapture::onTargetCreated(const QString& targetId) {
@@ -221,20 +212,10 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
     if (m_finished) {
         return;
     }
-    if (method == QStringLiteral("Target.attachedToTarget")) {
-        onChildAttached(params);
+    if (onFrameTreeEvent(method, params)) {
         return;
     }
-    if (method == QStringLiteral("Target.detachedFromTarget")) {
-        onChildDetached(params.value(QStringLiteral("sessionId")).toString());
-        return;
-    }
-    if (method == QStringLiteral("Page.lifecycleEvent")) {
-        if (params.value(QStringLiteral("name")).toString() == kLoad) {
-            onLifecycle(params.value(QStringLiteral("frameId")).toString(),
-                        params.value(QStringLiteral("loaderId")).toString());
-        }
-    } else if (method == QStringLiteral("Network.responseReceived")) {
+    if (method == QStringLiteral("Network.responseReceived")) {
         if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
             params.value(QStringLiteral("frameId")).toString() == m_targetId) {
             const QString loader = params.value(QStringLiteral("loaderId")).toString();
@@ -254,6 +235,22 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
     }
 }
 
+bool PageCapture::onFrameTreeEvent(const QString& method, const QJsonObject& params) {
+    if (method == QStringLiteral("Target.attachedToTarget")) {
+        onChildAttached(params);
+    } else if (method == QStringLiteral("Target.detachedFromTarget")) {
+        onChildDetached(params.value(QStringLiteral("sessionId")).toString());
+    } else if (method == QStringLiteral("Page.lifecycleEvent")) {
+        if (params.value(QStringLiteral("name")).toString() == kLoad) {
+            onLifecycle(params.value(QStringLiteral("frameId")).toString(),
+                        params.value(QStringLiteral("loaderId")).toString());
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void PageCapture::onChildAttached(const QJsonObject& params) {
     CdpConnection* connection = m_browser.connection();
     const QString sessionId = params.value(QStringLiteral("sessionId")).toString();
@@ -269,19 +266,11 @@ void PageCapture::onChildAttached(const QJsonObject& params) {
     // (a frame already gone) is no failure of the capture.
     const auto ignore = [](const CdpReply&) {};
     if (isFrame) {
+        // Its loads count like any frame's; a frame of another site inside it attaches in turn.
         connect(child, &CdpSession::eventReceived, this,
                 [this](const QString& childMethod, const QJsonObject& childParams) {
-                    if (m_finished) {
-                        return;
-                    }
-                    if (childMethod == QStringLiteral("Page.lifecycleEvent") &&
-                        childParams.value(QStringLiteral("name")).toString() == kLoad) {
-                        onLifecycle(childParams.value(QStringLiteral("frameId")).toString(),
-                                    childParams.value(QStringLiteral("loaderId")).toString());
-                    } else if (childMethod == QStringLiteral("Target.attachedToTarget")) {
-                        onChildAttached(childParams);  // a frame of another site inside this one
-                    } else if (childMethod == QStringLiteral("Target.detachedFromTarget")) {
-                        onChildDetached(childParams.value(QStringLiteral("sessionId")).toString());
+                    if (!m_finished) {
+                        onFrameTreeEvent(childMethod, childParams);
                     }
                 });
         child->call(QStringLiteral("Page.enable"), {}, this, ignore);

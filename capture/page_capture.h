@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/cdp_connection.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -81,6 +83,8 @@ signals:
 private:
     enum class Stage { Idle, Setup, Navigating, Waiting, Grace, Snapshot, Done };
 
+    // A reply handler that drops replies after the end and fails the capture on an error.
+    CdpReplyHandler guardedReply(std::function<void(const QJsonObject&)> onResult);
     void call(const QString& method, const QJsonObject& params,
               std::function<void(const QJsonObject&)> onResult, int timeoutMs = 10000);
     void browserCall(const QString& method, const QJsonObject& params,
@@ -92,6 +96,9 @@ private:
     void onNavigated(const QJsonObject& result);
     void onEvent(const QString& method, const QJsonObject& params);
     void onLifecycle(const QString& frameId, const QString& loaderId);
+    // Frame loads and the targets the page or its frames start, from any of our sessions; false when
+    // the event is none of these.
+    bool onFrameTreeEvent(const QString& method, const QJsonObject& params);
     void onChildAttached(const QJsonObject& params);
     void onChildDetached(const QString& sessionId);
     void onBrowserEvent(const QString& method, const QJsonObject& params);

@@ -2,15 +2,13 @@
 // capture ends the program only after the capture call has returned, and no browser remains.
 #include "app/capture_app.h"
 #include "capture/browser.h"
-#include "support/test_http_server.h"
+#include "stalled_page_settings.h"
 #include "support/test_util.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
 
 #include <gtest/gtest.h>
-#include <QFile>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <signal.h>
@@ -19,20 +17,11 @@ namespace lumiclip::test {
 
 TEST(CaptureAppBrowser, ExitDuringACaptureWaitsForItAndLeavesNoBrowser) {
     SetMessageBoxHandler([](const MessageBoxRequest&) { return MessageAnswer::Ok; });
-    TestHttpServer server;
-    HttpResponse stall;
-    stall.stall = true;
-    server.route(QStringLiteral("/stall"), stall);
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Lumiclip.ini"));
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[capture]\ndefault_url=" + server.url(QStringLiteral("/stall")).toUtf8() +
-               "\ndefault_file=" + dir.filePath(QStringLiteral("app")).toUtf8() + "\n");
-    file.close();
+    const StalledPageSettings stalled;
+    ASSERT_TRUE(stalled.written);
 
     CCaptureApp app;
-    app.setSettingsPath(ini);
+    app.setSettingsPath(stalled.ini);
     bool hiddenWhileWaiting = false;
     bool callRunningAfterExit = false;
     bool captureReturned = false;

@@ -1,9 +1,9 @@
 // A termination signal ends the program in order: the loops are left, a waiting capture takes its
 // snapshot, and the browser goes with its profile.
 #include "app/capture_app.h"
-#include "capture/termination_signals.h"
 #include "capture/browser.h"
-#include "support/test_http_server.h"
+#include "capture/termination_signals.h"
+#include "stalled_page_settings.h"
 #include "support/test_util.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <unistd.h>
@@ -44,18 +42,12 @@ TEST(TerminationSignals, CtrlCLeavesEveryRunningLoopAndIsNamed) {
 
 TEST(TerminationSignalsBrowser, SigtermDuringACaptureEndsTheProgramAndRemovesTheBrowsersProfile) {
     SetMessageBoxHandler([](const MessageBoxRequest&) { return MessageAnswer::Ok; });
-    TestHttpServer server;
-    HttpResponse stall;
-    stall.stall = true;
-    server.route(QStringLiteral("/stall"), stall);
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Lumiclip.ini"));
-    ASSERT_TRUE(writeFile(ini, "[capture]\ndefault_url=" + server.url(QStringLiteral("/stall")).toUtf8() +
-                                   "\ndefault_file=" + dir.filePath(QStringLiteral("term")).toUtf8() + "\n"));
+    const StalledPageSettings stalled;
+    ASSERT_TRUE(stalled.written);
 
     TerminationSignals termination;
     CCaptureApp app;
-    app.setSettingsPath(ini);
+    app.setSettingsPath(stalled.ini);
     bool captureReturned = false;
     pid_t browserPid = -1;
     app.setDialogHook([&](CCaptureDlg& dlg) {
