@@ -186,18 +186,23 @@ bool WriteProfileValue(std::string& text, std::string_view section, std::string_
         return true;
     }
     const std::string eol(lineEnding(text));
+    // Ends the unterminated last line. A '\r' it ends in is already part of its line ending as read, so
+    // only the '\n' is added; a whole line ending after it would make that '\r' part of the line.
+    const auto endingAfterLastLine = [&text, &eol](std::size_t at) {
+        return at > 0 && text[at - 1] == '\r' ? std::string("\n") : eol;
+    };
     std::string entry;
     entry.append(key).append("=").append(value);
     if (where.sectionFound) {
         if (where.insertAfterUnterminated) {
-            text.insert(where.insertAt, eol + entry);
+            text.insert(where.insertAt, endingAfterLastLine(where.insertAt) + entry);
         } else {
             text.insert(where.insertAt, entry + eol);
         }
         return true;
     }
     if (!text.empty() && text.back() != '\n') {
-        text.append(eol);
+        text.append(endingAfterLastLine(text.size()));
     }
     text.append("[").append(section).append("]").append(eol).append(entry).append(eol);
     return true;

@@ -50,6 +50,20 @@ TEST(ProfileFormat, WriteReplacesInPlaceAndKeepsEveryOtherLine) {
     EXPECT_EQ(crlf, "[s]\r\na=1\r\nb=2\r\n");
 }
 
+TEST(ProfileFormat, ALastLineEndingInACarriageReturnKeepsItsMeaning) {
+    // The '\r' of an unterminated last line reads as its line ending; a write completes that ending
+    // instead of adding a whole one after it.
+    std::string header = "[s]\r\na=1\r\n[t]\r";
+    ASSERT_TRUE(WriteProfileValue(header, "t", "k", "v"));
+    EXPECT_EQ(header, "[s]\r\na=1\r\n[t]\r\nk=v");
+    EXPECT_EQ(ReadProfileValue(header, "t", "k"), "v");
+    std::string value = "[s]\na=1\r";
+    ASSERT_TRUE(WriteProfileValue(value, "new", "k", "v"));
+    EXPECT_EQ(ReadProfileValue(value, "s", "a"), "1");
+    EXPECT_EQ(ReadProfileValue(value, "new", "k"), "v");
+    EXPECT_EQ(value, "[s]\na=1\r\n[new]\nk=v\n");
+}
+
 TEST(ProfileFormat, RefusesEntriesThatWouldBreakTheFile) {
     std::string text = "[s]\na=1\n";
     EXPECT_FALSE(WriteProfileValue(text, "s", "a", "1\n[evil]\nx=y"));
