@@ -77,6 +77,9 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
         *error = QStringLiteral("no browser found: install chromium-headless-shell (or chromium)");
         return false;
     }
+    // A write to a browser that has just died must fail with EPIPE, which closes its connection like
+    // any other closed pipe, rather than end this process without a word.
+    ::signal(SIGPIPE, SIG_IGN);
     RemoveStaleProfiles();
     QByteArray profileTemplate =
         QDir(QDir::tempPath())
@@ -143,11 +146,21 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
         ::close(toBrowser[1]);
         return false;
     }
+    // The child reports a failed exec through this pipe; a successful exec closes it empty.
+    int execStatus[2];
+    if (::pipe2(execStatus, O_CLOEXEC) != 0) {
+        *error = QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        for (int fd : {toBrowser[0], toBrowser[1], fromBrowser[0], fromBrowser[1]}) {
+            ::close(fd);
+        }
+        return false;
+    }
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         *error = QStringLiteral("fork: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        for (int fd : {toBrowser[0], toBrowser[1], fromBrowser[0], fromBrowser[1]}) {
+        for (int fd :
+             {toBrowser[0], toBrowser[1], fromBrowser[0], fromBrowser[1], execStatus[0], execStatus[1]}) {
             ::close(fd);
         }
         return false;
@@ -172,13 +185,40 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
                 ::dup2(devnull, 2);
             }
         }
-        ::close_range(5, ~0U, 0);
+        // Everything above 4 goes, but the status pipe, which closes itself on exec.
+        const int status = ::fcntl(execStatus[1], F_DUPFD_CLOEXEC, 5);
+        if (status < 0) {
+            ::_exit(127);
+        }
+        if (status > 5) {
+            ::close_range(5, static_cast<unsigned>(status) - 1, 0);
+        }
+        ::close_range(static_cast<unsigned>(status) + 1, ~0U, 0);
         ::execv(argv[0], argv.data());
+        const int reason = errno;
+        [[maybe_unused]] const ssize_t written = ::write(status, &reason, sizeof reason);
         ::_exit(127);
     }
     ::setpgid(pid, pid);
     ::close(toBrowser[0]);
     ::close(fromBrowser[1]);
+    ::close(execStatus[1]);
+    int execError = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(execStatus[0], &execError, sizeof execError);
+    } while (got < 0 && errno == EINTR);
+    ::close(execStatus[0]);
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        *error = QStringLiteral("cannot start the browser %1: %2")
+                     .arg(executable.path, QString::fromLocal8Bit(std::strerror(execError)));
+        ::waitpid(pid, nullptr, 0);
+        ::close(toBrowser[1]);
+        ::close(fromBrowser[0]);
+        QDir(m_profileDir).removeRecursively();
+        m_profileDir.clear();
+        return false;
+    }
     m_pid = pid;
     m_reaped = false;
     m_writeFd = toBrowser[1];

@@ -29,7 +29,8 @@ public:
     BrowserProcess(const BrowserProcess&) = delete;
     BrowserProcess& operator=(const BrowserProcess&) = delete;
 
-    // On success our pipe ends are available from takeWriteFd()/takeReadFd().
+    // On success our pipe ends are available from takeWriteFd()/takeReadFd(). From the first start on,
+    // SIGPIPE is ignored in this process: a write to a dead browser fails with EPIPE instead.
     bool start(const BrowserExecutable& executable, QString* error);
     int takeWriteFd();
     int takeReadFd();

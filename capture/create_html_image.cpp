@@ -23,7 +23,8 @@ CCreateHTMLImage::~CCreateHTMLImage() {
 bool CCreateHTMLImage::Create(QObject* pParentWnd) {
     QString error;
     if (!Browser::shared().ensureStarted(&error)) {
-        m_lastError = error;
+        m_createError = QStringLiteral("the browser could not be started: %1").arg(error);
+        m_lastError = m_createError;
         return false;
     }
     setParent(pParentWnd);
@@ -75,7 +76,8 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
     m_lastError.clear();
     SelectEncoder(MimeIndexForFormat(m_strFormat));
     if (!m_created) {
-        m_lastError = QStringLiteral("the capture host has no browser");
+        m_lastError =
+            m_createError.isEmpty() ? QStringLiteral("the capture host has no browser") : m_createError;
         return false;
     }
     if (m_waiting || m_capture) {
@@ -131,6 +133,7 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
     if (!m_waitOver) {
         // Left by a quit of the application: take whatever the view holds now. The quit itself still
         // reaches the outer loop.
+        m_cutShort = true;
         capture->finishNow();
     }
     // The snapshot: no user input meanwhile, and no nested loop that a pending quit would cut short.

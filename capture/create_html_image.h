@@ -61,6 +61,11 @@ public:
     void setTimeLimitMs(int ms) { m_timeLimitMs = ms; }
     // Why the last CreateImage returned 0 (empty after a success).
     QString lastError() const { return m_lastError; }
+    // Whether the top-level document was reported complete (its notification is posted, or will be
+    // once CreateImage has returned). A capture that failed before never sends one.
+    bool IsTopLevelComplete() const { return m_topLevelComplete; }
+    // Whether the wait was cut short by a quit of the application rather than ended by the page.
+    bool WasCutShort() const { return m_cutShort; }
 
     // Looks up the encoder for kImageMimeTypes[index] into m_clsidEncoder; true when one was found.
     bool SelectEncoder(int index);
@@ -88,6 +93,8 @@ private:
     bool m_stopRequested = false;
     bool m_waitOver = false;
     bool m_topLevelPostDeferred = false;
+    bool m_cutShort = false;
+    QString m_createError;
     int m_timeLimitMs = 30000;
     QString m_lastError;
     QPointer<PageCapture> m_capture;

@@ -126,6 +126,9 @@ private:
     void OnOK();
     void OnCancel();
     int OnCaptureDocumentComplete();
+    // A capture that wrote no image: the reason in a message box, and, when no notification will end
+    // the capturing state, the window made ready for the next capture.
+    void OnCaptureFailed(const QString& reason, bool noNotification);
     // The preview pane's paint step: the fitted picture and the file information.
     void PaintPreview(QWidget* pane);
     void SetItemText(int id, const QString& text);

@@ -1,6 +1,7 @@
 // The capture cycle and the menu commands of the main window.
 #include "app/about_dlg.h"
 #include "capture/create_html_image.h"
+#include "capture/user_address.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
 #include "ui/options_dlg.h"
@@ -109,9 +110,10 @@ void CCaptureDlg::OnCapture() {
         m_pCaptureHost->setTimeLimitMs(m_captureTimeLimitMs);
     }
     m_bInCreateImage = true;
+    // The field keeps what was typed; the browser gets the address completed as an address bar would.
     const bool written =
-        m_pCaptureHost->CreateImage(m_strUrl, target, m_settings.web_width, m_settings.web_height,
-                                    m_settings.img_width, m_settings.img_height);
+        m_pCaptureHost->CreateImage(AddressFromUserInput(m_strUrl), target, m_settings.web_width,
+                                    m_settings.web_height, m_settings.img_width, m_settings.img_height);
     m_bInCreateImage = false;
     if (written) {
         if (m_picture.LoadFromFile(target)) {
@@ -121,6 +123,24 @@ void CCaptureDlg::OnCapture() {
         update();
     }
     QApplication::restoreOverrideCursor();
+    if (!written && !m_pCaptureHost->WasCutShort()) {
+        OnCaptureFailed(m_pCaptureHost->lastError(), !m_pCaptureHost->IsTopLevelComplete());
+    }
+}
+
+void CCaptureDlg::OnCaptureFailed(const QString& reason, bool noNotification) {
+    const QString failed = QString::fromUtf8("截取网站[") + m_strUrl + QString::fromUtf8("]图片失败");
+    if (noNotification) {
+        // Nothing will end the capturing state (the page never reported complete): end it here, so that
+        // the window is ready for the next capture.
+        m_bCapturing = false;
+        m_bDocumentComplete = false;
+        EnableControls(true);
+        m_strStatus = failed;
+        UpdateData(false);
+    }
+    AppMessageBox(failed + QString::fromUtf8("：\n") + reason, MessageIcon::Warning, MessageButtons::Ok,
+                  this);
 }
 
 int CCaptureDlg::OnCaptureDocumentComplete() {

@@ -3,6 +3,8 @@
 #include "support/test_http_server.h"
 #include "support/test_util.h"
 
+#include "capture/browser.h"
+
 #include <QFileInfo>
 #include <QImage>
 #include <QTimer>
@@ -170,20 +172,89 @@ TEST_F(CaptureDlgBrowserTest, FramesGiveTheControlsBackWhileTheCaptureStillWaits
     ASSERT_TRUE(waitUntil([this] { return m_dlg->completeCount() >= 3; }, 5000));
 }
 
-TEST_F(CaptureDlgBrowserTest, NavigationThatCannotStartStaysCapturing) {
-    makeDialog(settingsFor(QStringLiteral("not a url%20at all"), m_dir.filePath(QStringLiteral("bad")), ""));
-    m_dlg->setCaptureTimeLimitMs(5000);
+// A capture that fails before the page reports complete gets no notification: the window must leave
+// the capturing state itself, say why, and take the next capture.
+TEST_F(CaptureDlgBrowserTest, ACaptureThatFailsWithoutANotificationLeavesTheWindowReady) {
+    m_server.routeHtml(QStringLiteral("/"), kRedPage);
+    const struct {
+        const char* name;
+        QByteArray settings;
+        const char* reason;
+    } cases[] = {
+        {"an address the browser refuses",
+         settingsFor(QStringLiteral("not a url%20at all"), m_dir.filePath(QStringLiteral("bad")), ""),
+         "Page.navigate"},
+        {"a page whose renderer crashes",
+         settingsFor(QStringLiteral("chrome://crash"), m_dir.filePath(QStringLiteral("crash")), ""),
+         "crashed"},
+        {"a size no raster can have",
+         settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("size")),
+                     "web_width=0\n"),
+         "view width 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_boxes.clear();
+        makeDialog(c.settings);
+        m_dlg->setCaptureTimeLimitMs(15000);
+        m_dlg->show();
+        const QString typed = urlField()->text();
+        button(CCaptureDlg::IDC_CAPTURE)->click();
+        EXPECT_FALSE(m_dlg->isCapturing());
+        EXPECT_FALSE(m_dlg->isPictureLoaded());
+        EXPECT_TRUE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+        EXPECT_TRUE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_START_CAPTURE));
+        EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_STOP_CAPTURE));
+        EXPECT_EQ(urlField()->text(), typed);
+        EXPECT_EQ(statusText(), QString::fromUtf8("截取网站[") + typed + QString::fromUtf8("]图片失败"));
+        ASSERT_EQ(m_boxes.size(), 1U);
+        EXPECT_EQ(m_boxes[0].caption, QCoreApplication::applicationName());
+        EXPECT_TRUE(m_boxes[0].text.contains(QString::fromLatin1(c.reason))) << m_boxes[0].text.toStdString();
+        EXPECT_EQ(m_dlg->completeCount(), 0);
+        // Ready again: the next capture runs (and fails the same way), and the window closes.
+        m_boxes.clear();
+        m_dlg->OnCommand(CCaptureDlg::ID_START_CAPTURE);
+        EXPECT_EQ(m_boxes.size(), 1U);
+        EXPECT_TRUE(m_dlg->close());
+    }
+}
+
+TEST_F(CaptureDlgBrowserTest, ABrowserThatCannotStartIsNamedAndTheWindowStaysReady) {
+    m_server.routeHtml(QStringLiteral("/"), kRedPage);
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("nb")), ""));
+    m_dlg->show();
+    Browser::shared().shutdown();
+    qputenv("LUMICLIP_BROWSER", m_dir.filePath(QStringLiteral("no-such-browser")).toLocal8Bit());
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    qunsetenv("LUMICLIP_BROWSER");
+    EXPECT_FALSE(m_dlg->isCapturing());
+    EXPECT_TRUE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
+    ASSERT_EQ(m_boxes.size(), 1U);
+    EXPECT_TRUE(m_boxes[0].text.contains(QStringLiteral("cannot start the browser")))
+        << m_boxes[0].text.toStdString();
+    EXPECT_TRUE(m_boxes[0].text.contains(QStringLiteral("No such file or directory")))
+        << m_boxes[0].text.toStdString();
+    // With the browser back, the same window captures.
+    m_boxes.clear();
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    EXPECT_TRUE(m_dlg->isPictureLoaded());
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(CaptureDlgBrowserTest, AnAddressWithoutSchemeIsCompletedButKeptAsTyped) {
+    m_server.routeHtml(QStringLiteral("/page"), kRedPage);
+    const QString typed = QStringLiteral("127.0.0.1:%1/page").arg(m_server.port());
+    makeDialog(settingsFor(typed, m_dir.filePath(QStringLiteral("typed")), ""));
+    const QByteArray before = readFile(m_dir.filePath(QStringLiteral("Lumiclip.ini")));
+    m_dlg->setCaptureTimeLimitMs(15000);
     m_dlg->show();
     button(CCaptureDlg::IDC_CAPTURE)->click();
-    waitUntil([] { return false; }, 300);
-    EXPECT_TRUE(m_dlg->isCapturing());
-    EXPECT_FALSE(m_dlg->isPictureLoaded());
-    EXPECT_FALSE(m_dlg->GetDlgItem(CCaptureDlg::IDC_PREVIEW)->isVisible());
-    EXPECT_EQ(statusText(), QString::fromUtf8("正在截取网站[not a url%20at all]图片，请等待..."));
-    EXPECT_FALSE(button(CCaptureDlg::IDC_CAPTURE)->isEnabled());
-    EXPECT_FALSE(m_dlg->IsCommandEnabled(CCaptureDlg::ID_START_CAPTURE));
-    EXPECT_FALSE(m_dlg->close());  // the close box does nothing while capturing
-    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_TRUE(m_dlg->isPictureLoaded());
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_server.hits(QStringLiteral("/page")), 1);
+    EXPECT_EQ(urlField()->text(), typed);
+    EXPECT_EQ(readFile(m_dir.filePath(QStringLiteral("Lumiclip.ini"))), before);
+    ASSERT_TRUE(waitUntil([this] { return m_dlg->completeCount() >= 1; }, 5000));
 }
 
 TEST_F(CaptureDlgBrowserTest, StopEndsAStalledLoadAndTheCloseBoxWaits) {
