@@ -80,6 +80,7 @@ void CdpConnection::expire(int id, int timeoutMs) {
 }
 
 void CdpConnection::onMessage(const QByteArray& message) {
+    m_heardFromPeer = true;
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(message, &parseError);
     if (!doc.isObject()) {

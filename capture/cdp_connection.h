@@ -43,6 +43,9 @@ public:
     void removeSessionHandler(const QString& sessionId);
 
     bool isOpen() const;
+    // Whether the peer has sent anything yet: a browser that has just been started answers its first
+    // call only once it is up.
+    bool hasHeardFromPeer() const { return m_heardFromPeer; }
     void close(const QString& reason);
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
 
@@ -72,6 +75,7 @@ private:
     QHash<int, Pending> m_pending;
     QHash<QString, SessionSink> m_sessions;
     QString m_closeReason;
+    bool m_heardFromPeer = false;
 };
 
 }  // namespace lumiclip

@@ -23,9 +23,17 @@ QJsonObject AutoAttachParams() {
 
 PageCapture::PageCapture(Browser& browser, PageCaptureOptions options, QObject* parent)
     : QObject(parent), m_browser(browser), m_options(std::move(options)) {
+    // Precise: a coarse timer may fire a few per cent early, which at 30 s is a second.
     m_limitTimer.setSingleShot(true);
+    m_limitTimer.setTimerType(Qt::PreciseTimer);
+    m_endTimer.setSingleShot(true);
+    m_endTimer.setTimerType(Qt::PreciseTimer);
     m_graceTimer.setSingleShot(true);
-    connect(&m_limitTimer, &QTimer::timeout, this, [this] { beginStop(WaitEnd::TimedOut); });
+    connect(&m_limitTimer, &QTimer::timeout, this, &PageCapture::onLimit);
+    connect(&m_endTimer, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("the page could not be captured within %1 s")
+                 .arg(QString::number((m_options.timeLimitMs + m_options.finalGraceMs) / 1000.0)));
+    });
     connect(&m_graceTimer, &QTimer::timeout, this, [this] { endWait(m_outcome.waitEnd); });
     m_errorPageTimer.setSingleShot(true);
     connect(&m_errorPageTimer, &QTimer::timeout, this, [this] { endWait(WaitEnd::Loaded); });
@@ -51,10 +59,18 @@ void PageCapture::start() {
     connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
         fail(QStringLiteral("the browser went away (%1)").arg(reason));
     });
-    // The first call to a browser that has just been started waits for it to come up.
+    // The first call to a browser that has just been started waits for it to come up, under a deadline
+    // of its own; the page's limit starts once the browser answers.
+    const bool coldBrowser = !connection->hasHeardFromPeer();
+    if (!coldBrowser) {
+        startLimit();
+    }
     browserCall(
         QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
-        [this](const QJsonObject& result) {
+        [this, coldBrowser](const QJsonObject& result) {
+            if (coldBrowser) {
+                startLimit();
+            }
             m_contextId = result.value(QStringLiteral("browserContextId")).toString();
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
                                {QStringLiteral("width"), m_options.viewWidth},
@@ -68,9 +84,33 @@ void PageCapture::start() {
                 [this](const QJsonObject& created) {
                     onTargetCreated(created.value(QStringLiteral("targetId")).toString());
                 },
-                10000);
+                remainingMs());
         },
-        Browser::kStartTimeoutMs);
+        coldBrowser ? Browser::kStartTimeoutMs : remainingMs());
+}
+
+void PageCapture::startLimit() {
+    m_limitClock.start();
+    m_limitTimer.start(m_options.timeLimitMs);
+    m_endTimer.start(m_options.timeLimitMs + m_options.finalGraceMs);
+}
+
+void PageCapture::onLimit() {
+    if (m_stage == Stage::Setup) {
+        fail(QStringLiteral("the browser did not prepare the page within %1 s")
+                 .arg(QString::number(m_options.timeLimitMs / 1000.0)));
+        return;
+    }
+    beginStop(WaitEnd::TimedOut);
+}
+
+int PageCapture::remainingMs() const {
+    constexpr int kMarginMs = 500;
+    if (!m_limitClock.isValid()) {
+        return Browser::kStartTimeoutMs;
+    }
+    const qint64 left = m_options.timeLimitMs + m_options.finalGraceMs - m_limitClock.elapsed();
+    return static_cast<int>(std::max<qint64>(left, 0)) + kMarginMs;
 }
 
 void PageCapture::browserCall(const QString& method, const QJsonObject& params,
@@ -105,7 +145,27 @@ void PageCapture::call(const QString& method, const QJsonObject& params,
         QTimer::singleShot(0, this, [this, method] { fail(method + QStringLiteral(": the page is gone")); });
         return;
     }
-    m_session->call(method, params, this, guardedReply(std::move(onResult)), timeoutMs);
+    m_session->call(method, params, this, guardedReply(std::move(onResult)),
+                    timeoutMs < 0 ? remainingMs() : timeoutMs);
+}
+
+void PageCapture::sideCall(CdpSession* session, const QString& method, const QJsonObject& params) {
+    if (session) {
+        session->call(
+            method, params, this, [](const CdpReply&) {}, remainingMs());
+    }
+}
+
+bool PageCapture::answerDialog(CdpSession* session, const QString& method, const QJsonObject& params) {
+    if (method != QStringLiteral("Page.javascriptDialogOpening")) {
+        return false;
+    }
+    // An open dialog holds the renderer until it is answered: no load, no script end, no screenshot.
+    // An alert has one answer; leaving a page always goes ahead; what a page asks is declined.
+    const QString type = params.value(QStringLiteral("type")).toString();
+    const bool accept = type == QStringLiteral("alert") || type == QStringLiteral("beforeunload");
+    sideCall(session, QStringLiteral("Page.handleJavaScriptDialog"), {{QStringLiteral("accept"), accept}});
+    return true;
 }
 
 void PageCapture::onTargetCreated(const QString& targetId) {
@@ -116,7 +176,7 @@ void PageCapture::onTargetCreated(const QString& targetId) {
         [this](const QJsonObject& result) {
             onAttached(result.value(QStringLiteral("sessionId")).toString());
         },
-        10000);
+        remainingMs());
 }
 
 void PageCapture::onAttached(const QString& sessionId) {
@@ -160,12 +220,8 @@ void PageCapture::prepare() {
 
 void PageCapture::navigate() {
     m_stage = Stage::Navigating;
-    // The limit covers the page's loading, not the browser's start.
-    m_limitTimer.start(m_options.timeLimitMs);
-    call(
-        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
-        [this](const QJsonObject& result) { onNavigated(result); },
-        std::max(10000, m_options.timeLimitMs + 5000));
+    call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
+         [this](const QJsonObject& result) { onNavigated(result); });
     // A stop or quit that came during the set-up must not wait for a navigation that may never answer.
     if (m_stopWanted) {
         beginStop(WaitEnd::Stopped);
@@ -212,7 +268,7 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
     if (m_finished) {
         return;
     }
-    if (onFrameTreeEvent(method, params)) {
+    if (onFrameTreeEvent(m_session, method, params)) {
         return;
     }
     if (method == QStringLiteral("Network.responseReceived")) {
@@ -235,7 +291,10 @@ void PageCapture::onEvent(const QString& method, const QJsonObject& params) {
     }
 }
 
-bool PageCapture::onFrameTreeEvent(const QString& method, const QJsonObject& params) {
+bool PageCapture::onFrameTreeEvent(CdpSession* session, const QString& method, const QJsonObject& params) {
+    if (answerDialog(session, method, params)) {
+        return true;
+    }
     if (method == QStringLiteral("Target.attachedToTarget")) {
         onChildAttached(params);
     } else if (method == QStringLiteral("Target.detachedFromTarget")) {
@@ -268,9 +327,9 @@ void PageCapture::onChildAttached(const QJsonObject& params) {
     if (isFrame) {
         // Its loads count like any frame's; a frame of another site inside it attaches in turn.
         connect(child, &CdpSession::eventReceived, this,
-                [this](const QString& childMethod, const QJsonObject& childParams) {
+                [this, child](const QString& childMethod, const QJsonObject& childParams) {
                     if (!m_finished) {
-                        onFrameTreeEvent(childMethod, childParams);
+                        onFrameTreeEvent(child, childMethod, childParams);
                     }
                 });
         child->call(QStringLiteral("Page.enable"), {}, this, ignore);
@@ -354,9 +413,10 @@ void PageCapture::beginStop(WaitEnd how) {
     m_stage = Stage::Grace;
     m_outcome.waitEnd = how;
     m_limitTimer.stop();
-    // An endless script keeps the renderer from doing anything else, screenshots included.
-    call(QStringLiteral("Runtime.terminateExecution"), {}, {}, 5000);
-    call(QStringLiteral("Page.stopLoading"), {}, {}, 5000);
+    // An endless script keeps the renderer from doing anything else, screenshots included. Neither
+    // answer matters: the grace runs on, and the final deadline bounds what follows.
+    sideCall(m_session, QStringLiteral("Runtime.terminateExecution"));
+    sideCall(m_session, QStringLiteral("Page.stopLoading"));
     m_graceTimer.start(m_options.stopGraceMs);
 }
 
@@ -376,6 +436,9 @@ void PageCapture::endWait(WaitEnd how) {
 }
 
 void PageCapture::snapshot() {
+    // The body check and the screenshot need the renderer's main thread, which a script that runs on
+    // (endless, or started after the load) keeps to itself. Ending scripts costs nothing when none runs.
+    sideCall(m_session, QStringLiteral("Runtime.terminateExecution"));
     m_snapshotParts = 2;
     auto partDone = [this] {
         if (--m_snapshotParts == 0) {
@@ -383,28 +446,24 @@ void PageCapture::snapshot() {
             finish();
         }
     };
-    call(
-        QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
-         {QStringLiteral("returnByValue"), true}},
-        [this, partDone](const QJsonObject& result) {
-            m_outcome.snapshot.hasBody =
-                result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
-            partDone();
-        },
-        5000);
-    call(
-        QStringLiteral("Page.captureScreenshot"),
-        {{QStringLiteral("format"), QStringLiteral("png")},
-         {QStringLiteral("fromSurface"), true},
-         {QStringLiteral("captureBeyondViewport"), false},
-         {QStringLiteral("optimizeForSpeed"), true}},
-        [this, partDone](const QJsonObject& result) {
-            m_outcome.snapshot.png =
-                QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
-            partDone();
-        },
-        15000);
+    call(QStringLiteral("Runtime.evaluate"),
+         {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
+          {QStringLiteral("returnByValue"), true}},
+         [this, partDone](const QJsonObject& result) {
+             m_outcome.snapshot.hasBody =
+                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
+             partDone();
+         });
+    call(QStringLiteral("Page.captureScreenshot"),
+         {{QStringLiteral("format"), QStringLiteral("png")},
+          {QStringLiteral("fromSurface"), true},
+          {QStringLiteral("captureBeyondViewport"), false},
+          {QStringLiteral("optimizeForSpeed"), true}},
+         [this, partDone](const QJsonObject& result) {
+             m_outcome.snapshot.png =
+                 QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
+             partDone();
+         });
 }
 
 void PageCapture::fail(const QString& error) {
@@ -423,6 +482,7 @@ void PageCapture::finish() {
     m_finished = true;
     m_stage = Stage::Done;
     m_limitTimer.stop();
+    m_endTimer.stop();
     m_graceTimer.stop();
     m_errorPageTimer.stop();
     m_outcome.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;

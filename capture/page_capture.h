@@ -22,10 +22,14 @@ struct PageCaptureOptions {
     QString url;
     int viewWidth = 810;
     int viewHeight = 600;
-    // The longest the page may load before the capture goes on with what is there.
+    // The longest the page may load before the capture goes on with what is there. It counts from the
+    // capture's start (from the browser's first answer when the capture had to start the browser).
     int timeLimitMs = 30000;
     // After a stop (or at the limit): how long the main frame may take to report that it stopped.
     int stopGraceMs = 500;
+    // What the capture may take beyond the limit, stop and snapshot included, before it fails: the limit
+    // plus this bounds the whole capture.
+    int finalGraceMs = 3000;
 };
 
 // What the view held when the wait ended: its rendering (PNG of the view size) and whether the
@@ -56,7 +60,9 @@ struct PageCaptureOutcome {
 // page (no cache, no scroll bars, white background), navigate, wait for the top-level "load" (frames'
 // loads are reported along the way), then take the body check and a screenshot of the view.
 // The wait ends on the load, on stop(), at the time limit, or on finishNow(); every other way out is a
-// failure. finished() is emitted exactly once.
+// failure. Dialogs the page opens are answered at once (alert and beforeunload accepted, confirm and
+// prompt cancelled), so that they never hold the renderer. finished() is emitted exactly once, at the
+// latest at the time limit plus the final grace.
 class PageCapture final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(PageCapture)
@@ -85,8 +91,18 @@ private:
 
     // A reply handler that drops replies after the end and fails the capture on an error.
     CdpReplyHandler guardedReply(std::function<void(const QJsonObject&)> onResult);
+    // A call on the page's session; its deadline is the capture's own unless one is given.
     void call(const QString& method, const QJsonObject& params,
-              std::function<void(const QJsonObject&)> onResult, int timeoutMs = 10000);
+              std::function<void(const QJsonObject&)> onResult, int timeoutMs = -1);
+    // A call whose answer does not matter (its failure is none of the capture's).
+    void sideCall(CdpSession* session, const QString& method, const QJsonObject& params = {});
+    // Starts the time limit and the capture's final deadline.
+    void startLimit();
+    void onLimit();
+    // Until the capture's final deadline, with a little margin so that it, not a call, reports first.
+    int remainingMs() const;
+    // Answers a dialog the page (or a frame of it) opened; false when the event is no dialog.
+    bool answerDialog(CdpSession* session, const QString& method, const QJsonObject& params);
     void browserCall(const QString& method, const QJsonObject& params,
                      std::function<void(const QJsonObject&)> onResult, int timeoutMs);
     void onTargetCreated(const QString& targetId);
@@ -98,7 +114,7 @@ private:
     void onLifecycle(const QString& frameId, const QString& loaderId);
     // Frame loads and the targets the page or its frames start, from any of our sessions; false when
     // the event is none of these.
-    bool onFrameTreeEvent(const QString& method, const QJsonObject& params);
+    bool onFrameTreeEvent(CdpSession* session, const QString& method, const QJsonObject& params);
     void onChildAttached(const QJsonObject& params);
     void onChildDetached(const QString& sessionId);
     void onBrowserEvent(const QString& method, const QJsonObject& params);
@@ -127,6 +143,8 @@ private:
     QHash<QString, int> m_statusByLoader;
     QSet<QString> m_frameDocuments;
     QTimer m_limitTimer;
+    QTimer m_endTimer;
+    QElapsedTimer m_limitClock;
     QTimer m_graceTimer;
     QTimer m_errorPageTimer;
     // How long a failed navigation's error page may take to load before the snapshot goes ahead.

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <unistd.h>
+#include <cerrno>
 #include <csignal>
 
 using namespace lumiclip;
@@ -187,6 +189,61 @@ TEST_F(CaptureHostBrowser, AnEndlessScriptDoesNotHangTheCapture) {
     EXPECT_EQ(imageFileSize(out), QSize(180, 138));
 }
 
+TEST_F(CaptureHostBrowser, DialogsAreAnsweredAsTheyOpenAndTheCaptureGoesOn) {
+    // Each page shows what its dialog answered: green for the answer we give, red for any other.
+    server->routeHtml(QStringLiteral("/alert"),
+                      "<html><body style='margin:0'><script>alert('hi');"
+                      "document.body.style.background='rgb(0,160,0)'</script></body></html>");
+    server->routeHtml(QStringLiteral("/confirm"),
+                      "<html><body style='margin:0'><script>document.body.style.background="
+                      "confirm('sure?') ? 'rgb(200,0,0)' : 'rgb(0,160,0)'</script></body></html>");
+    server->routeHtml(
+        QStringLiteral("/prompt"),
+        "<html><body style='margin:0'><script>document.body.style.background="
+        "prompt('name?', 'x') === null ? 'rgb(0,160,0)' : 'rgb(200,0,0)'</script></body></html>");
+    server->routeHtml(QStringLiteral("/onload-alert"),
+                      "<html><body style='margin:0;background:rgb(0,160,0)' onload=\"alert('loaded')\">"
+                      "</body></html>");
+    timeLimitMs = 20000;
+    for (const char* path : {"/alert", "/confirm", "/prompt", "/onload-alert"}) {
+        QElapsedTimer clock;
+        clock.start();
+        out = dir.filePath(QStringLiteral("dialog.png"));
+        ASSERT_TRUE(capture(server->url(QString::fromLatin1(path)), QStringLiteral("PNG"), 810, 600))
+            << path << ": " << lastError.toStdString();
+        EXPECT_LT(clock.elapsed(), 10000) << path << ": the dialog held the capture";
+        EXPECT_EQ(QImage(out).pixelColor(400, 300), QColor(0, 160, 0)) << path;
+        delete host;
+        host = nullptr;
+    }
+}
+
+TEST_F(CaptureHostBrowser, AScriptThatRunsOnAfterTheLoadIsEndedForTheSnapshot) {
+    server->routeHtml(QStringLiteral("/busy-after-load"),
+                      "<html><body style='margin:0;background:rgb(0,0,200)' "
+                      "onload='setTimeout(function () { for (;;) {} }, 0)'></body></html>");
+    QElapsedTimer clock;
+    clock.start();
+    out = dir.filePath(QStringLiteral("busy.png"));
+    ASSERT_TRUE(capture(server->url(QStringLiteral("/busy-after-load")), QStringLiteral("PNG"), 810, 600))
+        << lastError.toStdString();
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(QImage(out).pixelColor(400, 300), QColor(0, 0, 200));
+}
+
+TEST_F(CaptureHostBrowser, TheTimeLimitBoundsTheWholeCapture) {
+    // A page that sends itself elsewhere as soon as it has loaded: the snapshot meets a page that is
+    // being replaced, again and again.
+    server->routeHtml(QStringLiteral("/loop"),
+                      "<html><body onload=\"location.replace('/loop?' + Math.random())\">loop</body></html>");
+    timeLimitMs = 3000;
+    QElapsedTimer clock;
+    clock.start();
+    capture(server->url(QStringLiteral("/loop")));
+    // The limit and one fixed grace (3 s), with room for a slow machine; before, 15 s more.
+    EXPECT_LT(clock.elapsed(), 8000) << lastError.toStdString();
+}
+
 TEST_F(CaptureHostBrowser, FormatNamesChooseTheEncoderExactly) {
     const struct {
         const char* format;
@@ -238,6 +295,17 @@ TEST_F(CaptureHostBrowser, AKilledBrowserFailsOneCaptureAndTheNextOneWorks) {
     delete host;
     host = nullptr;
     EXPECT_TRUE(capture(server->url(QStringLiteral("/plain")))) << lastError.toStdString();
+}
+
+TEST_F(CaptureHostBrowser, AWriteToABrowserThatDiedFailsInsteadOfEndingTheProgram) {
+    ASSERT_TRUE(capture(server->url(QStringLiteral("/plain")))) << lastError.toStdString();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    errno = 0;
+    EXPECT_EQ(::write(fds[1], "x", 1), -1);  // with SIGPIPE's default action, the test would end here
+    EXPECT_EQ(errno, EPIPE);
+    ::close(fds[1]);
 }
 
 TEST_F(CaptureHostBrowser, AQuitDuringTheWaitEndsItAndStillReachesTheOuterLoop) {
