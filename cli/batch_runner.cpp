@@ -3,6 +3,7 @@
 #include "capture/encoder_table.h"
 #include "capture/image_writer.h"
 #include "capture/page_capture.h"
+#include "cli/cli_options.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -14,6 +15,7 @@ namespace lumiclip {
 BatchRunner::BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent)
     : QObject(parent), m_browser(browser), m_items(std::move(items)), m_settings(std::move(settings)) {
     m_results.resize(m_items.size());
+    m_reported.resize(m_items.size(), false);
 }
 
 void BatchRunner::start() {
@@ -35,19 +37,60 @@ bool BatchRunner::allSucceeded() const {
     return std::all_of(m_results.cbegin(), m_results.cend(), [](const BatchResult& r) { return r.ok; });
 }
 
+void BatchRunner::interrupt() {
+    if (m_interrupted) {
+        return;
+    }
+    m_interrupted = true;
+    // Dropping a capture disposes of its browser context; nothing of it reports any more.
+    for (PageCapture* capture : std::as_const(m_running)) {
+        capture->disconnect(this);
+        delete capture;
+    }
+    m_running.clear();
+    for (qsizetype index = 0; index < m_items.size(); ++index) {
+        if (!m_reported[index]) {
+            BatchResult result;
+            result.url = m_items[index].url;
+            result.output = m_items[index].output;
+            result.error = QStringLiteral("interrupted");
+            complete(index, result);
+        }
+    }
+    if (m_settings.progress) {
+        std::fputs("\r\033[K", stderr);
+    }
+}
+
 void BatchRunner::launchMore() {
-    while (m_running < m_settings.jobs && m_next < m_items.size()) {
+    while (!m_interrupted && m_running.size() < m_settings.jobs && m_next < m_items.size()) {
         const qsizetype index = m_next++;
+        const BatchItem& item = m_items[index];
+        if (!item.refusal.isEmpty()) {
+            BatchResult result;
+            result.url = item.url;
+            result.output = item.output;
+            result.error = item.refusal;
+            complete(index, result);
+            continue;
+        }
         PageCaptureOptions options;
-        options.url = m_items[index].url;
+        options.url = item.address.isEmpty() ? item.url : item.address;
         options.viewWidth = m_settings.viewWidth;
         options.viewHeight = m_settings.viewHeight;
         options.timeLimitMs = m_settings.timeLimitMs;
         auto* capture = new PageCapture(m_browser, options, this);
         connect(capture, &PageCapture::finished, this,
                 [this, capture, index] { onCaptureFinished(capture, index); });
-        ++m_running;
+        m_running.insert(index, capture);
         capture->start();
+    }
+    if (!m_interrupted && m_done == m_items.size()) {
+        if (m_settings.progress) {
+            std::fputs("\r\033[K", stderr);
+        }
+        // Later: start() may have reached this before its caller connected to finished().
+        QTimer::singleShot(0, this, &BatchRunner::finished);
     }
 }
 
@@ -80,19 +123,17 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
         result.milliseconds = capture->outcome().elapsedMs;
     }
     capture->deleteLater();
+    m_running.remove(index);
+    complete(index, result);
+    launchMore();
+}
+
+void BatchRunner::complete(qsizetype index, const BatchResult& result) {
     m_results[index] = result;
-    --m_running;
+    m_reported[index] = true;
     ++m_done;
     report(result);
     drawProgress();
-    if (m_done == m_items.size()) {
-        if (m_settings.progress) {
-            std::fputs("\r\033[K", stderr);
-        }
-        emit finished();
-        return;
-    }
-    launchMore();
 }
 
 void BatchRunner::report(const BatchResult& result) {
@@ -114,14 +155,14 @@ void BatchRunner::report(const BatchResult& result) {
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     } else if (result.ok) {
-        std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(result.output),
+        std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(PrintableText(result.output)),
                      m_settings.imageWidth, m_settings.imageHeight, qUtf8Printable(m_settings.format),
-                     static_cast<long long>(result.bytes), qUtf8Printable(result.url));
+                     static_cast<long long>(result.bytes), qUtf8Printable(PrintableText(result.url)));
         std::fflush(stdout);
     }
     if (!result.ok) {
-        std::fprintf(stderr, "lumiclip-cli: %s: %s\n", qUtf8Printable(result.url),
-                     qUtf8Printable(result.error));
+        std::fprintf(stderr, "lumiclip-cli: %s: %s\n", qUtf8Printable(PrintableText(result.url)),
+                     qUtf8Printable(PrintableText(result.error)));
     }
 }
 

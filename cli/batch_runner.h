@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,8 +14,13 @@ class PageCapture;
 
 // One address and where its image goes.
 struct BatchItem {
+    // As given (reported back as such).
     QString url;
     QString output;
+    // What the browser loads: the address completed; empty means url.
+    QString address;
+    // Why the address is not loaded at all; empty when it is.
+    QString refusal;
 };
 
 struct BatchSettings {
@@ -49,6 +55,10 @@ public:
     BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent = nullptr);
 
     void start();
+    // Ends the batch at once (a termination signal): no page starts any more, the pages in flight are
+    // dropped with their browser contexts, and every address without a result is reported as
+    // interrupted. finished() is not emitted.
+    void interrupt();
     const QList<BatchResult>& results() const { return m_results; }
     bool allSucceeded() const;
 
@@ -58,6 +68,7 @@ signals:
 private:
     void launchMore();
     void onCaptureFinished(PageCapture* capture, qsizetype index);
+    void complete(qsizetype index, const BatchResult& result);
     void report(const BatchResult& result);
     void drawProgress();
 
@@ -65,8 +76,10 @@ private:
     QList<BatchItem> m_items;
     BatchSettings m_settings;
     QList<BatchResult> m_results;
+    QList<bool> m_reported;
+    QHash<qsizetype, PageCapture*> m_running;
+    bool m_interrupted = false;
     qsizetype m_next = 0;
-    int m_running = 0;
     int m_done = 0;
 };
 

@@ -2,10 +2,48 @@
 
 #include "capture/image_writer.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace lumiclip {
+
+const QStringList& CliFormats() {
+    static const QStringList formats{QStringLiteral("JPG"), QStringLiteral("GIF"), QStringLiteral("PNG")};
+    return formats;
+}
+
+QString CliFormatName(const QString& name) {
+    const QString upper = name.trimmed().toUpper();
+    return CliFormats().contains(upper) ? upper : QString();
+}
+
+bool OutputIsFolder(const CliOptions& options) {
+    if (!options.inputList.isEmpty() || options.urls.size() > 1) {
+        return true;
+    }
+    return options.output.endsWith(QLatin1Char('/')) || QFileInfo(options.output).isDir();
+}
+
+QString PrintableText(const QString& text) {
+    QString printable;
+    printable.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\n') {
+            printable += QStringLiteral("\\n");
+        } else if (u == u'\r') {
+            printable += QStringLiteral("\\r");
+        } else if (u == u'\t') {
+            printable += QStringLiteral("\\t");
+        } else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
+            printable += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}
 
 bool ParseSize(const QString& text, int* width, int* height) {
     static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})[xX]([0-9]{1,6})$"));
@@ -65,6 +103,8 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             options->version = true;
         } else if (arg == QStringLiteral("--json")) {
             options->json = true;
+        } else if (arg == QStringLiteral("--web-only")) {
+            options->webOnly = true;
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
@@ -97,13 +137,13 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
             }
-            const QString upper = v.toUpper();
-            if (upper != QStringLiteral("JPG") && upper != QStringLiteral("GIF") &&
-                upper != QStringLiteral("PNG")) {
-                *error = QStringLiteral("%1: unknown format \"%2\" (JPG, GIF or PNG)").arg(arg, v);
+            const QString format = CliFormatName(v);
+            if (format.isEmpty()) {
+                *error = QStringLiteral("%1: unknown format \"%2\" (%3)")
+                             .arg(arg, PrintableText(v), CliFormats().join(QStringLiteral(", ")));
                 return ParseStatus::UsageError;
             }
-            options->format = upper;
+            options->format = format;
             options->formatGiven = true;
         } else if (arg == QStringLiteral("--timeout") || arg == QStringLiteral("-j") ||
                    arg == QStringLiteral("--jobs")) {
@@ -121,7 +161,7 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             }
             (timeout ? options->timeoutSeconds : options->jobs) = n;
         } else {
-            *error = QStringLiteral("unknown option %1").arg(arg);
+            *error = QStringLiteral("unknown option %1").arg(PrintableText(arg));
             return ParseStatus::UsageError;
         }
     }
@@ -137,8 +177,10 @@ QString CliUsage() {
         "Usage: lumiclip-cli [options] URL...\n"
         "Captures web pages as images of an exact size.\n"
         "\n"
-        "  -o, --output PATH     image file (one address) or folder (several); default: the\n"
-        "                        settings' output path for one address, else the current folder\n"
+        "  -o, --output PATH     where the images go. A folder with -i, with several addresses,\n"
+        "                        when PATH ends in \"/\" or is an existing folder; else, for one\n"
+        "                        address, the image file. Default: the settings' output path for\n"
+        "                        one address, else the current folder\n"
         "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
         "      --view WxH        browser view size (default 810x600)\n"
         "      --size WxH        image size (default 180x138)\n"
@@ -147,10 +189,18 @@ QString CliUsage() {
         "  -j, --jobs N          pages captured at once (default 2)\n"
         "      --settings FILE   settings file for the defaults (default: the program's Lumiclip.ini)\n"
         "      --json            one JSON object per line per result\n"
+        "      --web-only        refuse every address but http: and https: ones\n"
         "  -h, --help            this text\n"
         "      --version         the version\n"
         "\n"
-        "Exit status: 0 all captured, 1 some capture failed, 2 usage error.\n");
+        "\n"
+        "An address without a scheme is completed as a browser's address bar does: example.org\n"
+        "becomes http://example.org, an absolute path a file: address. file: addresses capture\n"
+        "local files with the rights of the user running the tool; use --web-only for lists\n"
+        "taken from others.\n"
+        "\n"
+        "Exit status: 0 all captured, 1 some capture failed, 2 usage error, 128+N ended by\n"
+        "signal N (each address not captured is reported as interrupted).\n");
 }
 
 QString FileNameForUrl(const QString& url, const QString& format) {

@@ -21,6 +21,8 @@ struct CliOptions {
     int timeoutSeconds = 30;
     int jobs = 2;
     bool json = false;
+    // Refuse every address but http and https (for lists taken from others).
+    bool webOnly = false;
     bool help = false;
     bool version = false;
     // Which values the command line set, so that settings-file defaults do not override them.
@@ -34,11 +36,26 @@ enum class ParseStatus { Ok, UsageError };
 // Parses the arguments after the program name. On a usage error *error names the bad argument.
 ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QString* error);
 
+// The image formats the tool writes, upper case: JPG, GIF and PNG.
+const QStringList& CliFormats();
+// The format name in upper case when the tool writes it (compared without regard to case), else empty.
+QString CliFormatName(const QString& name);
+
 // "WxH" with both sides from 1 to the capture maximum.
 bool ParseSize(const QString& text, int* width, int* height);
 
 // The usage text of --help.
 QString CliUsage();
+
+// Whether -o names a folder. Decided from the options, never from how many addresses a list holds: a
+// list (-i), several addresses, a path ending in "/" or an existing folder mean a folder; one address
+// on the command line means a file.
+bool OutputIsFolder(const CliOptions& options);
+
+// Text for a terminal or a log line: control characters (line breaks, escape sequences) written as
+// \n, \r, \t or \xNN, so that an address from a list can neither split a result line nor drive the
+// terminal.
+QString PrintableText(const QString& text);
 
 // A file name for the capture of url: its host, port and path with everything unsafe turned into
 // '_', at most 120 characters, then "." and the format in lower case.

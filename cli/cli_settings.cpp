@@ -28,8 +28,16 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
         options->imageHeight = settings.img_height;
     }
     if (!options->formatGiven) {
-        // Kept as stored: the engine decides what a name it does not know writes (JPEG).
-        options->format = settings.img_format;
+        // The desktop program writes JPEG for a name it does not know; this tool writes only what the
+        // name says, so anything else is the user's to correct.
+        const QString format = CliFormatName(settings.img_format);
+        if (format.isEmpty()) {
+            *error =
+                QStringLiteral("settings file %1: img_format \"%2\" is not a format this tool writes (%3)")
+                    .arg(path, PrintableText(settings.img_format), CliFormats().join(QStringLiteral(", ")));
+            return false;
+        }
+        options->format = format;
     }
     const QString sizeError =
         CheckCaptureSizes(options->viewWidth, options->viewHeight, options->imageWidth, options->imageHeight);
@@ -37,13 +45,10 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
         *error = QStringLiteral("settings file %1: %2").arg(path, sizeError);
         return false;
     }
-    *defaultOutput = OutputPathFor(settings);
-    if (options->formatGiven) {
-        // The settings' path with the extension of the format asked for.
-        CaptureSettings asked = settings;
-        asked.img_format = options->format;
-        *defaultOutput = OutputPathFor(asked);
-    }
+    // The settings' path with the extension of the format written.
+    CaptureSettings asked = settings;
+    asked.img_format = options->format;
+    *defaultOutput = OutputPathFor(asked);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "capture/browser.h"
 #include "capture/termination_signals.h"
+#include "capture/user_address.h"
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QTextStream>
+#include <QUrl>
 
 #include <unistd.h>
 #include <cstdio>
@@ -41,30 +43,40 @@ bool readAddressList(const QString& source, QStringList* urls, QString* error) {
     return true;
 }
 
-// Where each image goes: -o is the file for one address, the folder for several.
+// Where each image goes, and what is loaded for each address.
 QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOutput, QString* error) {
     QList<BatchItem> items;
-    const bool single = options.urls.size() == 1;
-    const bool outputIsFolder = !options.output.isEmpty() && (!single || QFileInfo(options.output).isDir());
-    if (single && !outputIsFolder) {
+    const auto item = [&options](const QString& url, const QString& output) {
+        BatchItem planned{url, output, AddressFromUserInput(url), {}};
+        if (options.webOnly) {
+            const QString scheme = QUrl(planned.address).scheme();
+            if (scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) {
+                planned.refusal =
+                    QStringLiteral("refused: --web-only captures http and https addresses only");
+            }
+        }
+        return planned;
+    };
+    if (!OutputIsFolder(options)) {
         const QString output = !options.output.isEmpty() ? options.output : defaultOutput;
-        items.append({options.urls.first(), output});
+        items.append(item(options.urls.first(), output));
         return items;
     }
     const QString folder = options.output.isEmpty() ? QDir::currentPath() : options.output;
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot create the output folder %1").arg(folder);
+        *error = QStringLiteral("cannot create the output folder %1").arg(PrintableText(folder));
         return {};
     }
     QSet<QString> used;
     for (const QString& url : options.urls) {
-        QString name = FileNameForUrl(url, options.format.isEmpty() ? QStringLiteral("jpg") : options.format);
+        const QString address = AddressFromUserInput(url);
+        QString name = FileNameForUrl(address, options.format);
         const QString stem = QFileInfo(name).completeBaseName();
         for (int n = 2; used.contains(name); ++n) {
             name = stem + QStringLiteral("-%1.").arg(n) + options.format.toLower();
         }
         used.insert(name);
-        items.append({url, QDir(folder).filePath(name)});
+        items.append(item(url, QDir(folder).filePath(name)));
     }
     return items;
 }
@@ -92,20 +104,21 @@ int main(int argc, char** argv) {
     }
     QString defaultOutput;
     if (!ApplySettingsDefaults(&options, &defaultOutput, &error)) {
-        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
         return 2;
     }
     if (!options.inputList.isEmpty() && !readAddressList(options.inputList, &options.urls, &error)) {
-        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
         return 2;
     }
     if (options.urls.isEmpty()) {
         std::fprintf(stderr, "lumiclip-cli: no address given\n");
         return 2;
     }
+
     const QList<BatchItem> items = planOutputs(options, defaultOutput, &error);
     if (items.isEmpty()) {
-        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
         return 1;
     }
 
@@ -127,6 +140,10 @@ int main(int argc, char** argv) {
     QObject::connect(&runner, &BatchRunner::finished, &app, &QCoreApplication::quit);
     runner.start();
     app.exec();
+    if (termination.received() != 0) {
+        // Before the browser goes: a page whose capture fails as its pipe closes would start the next.
+        runner.interrupt();
+    }
     Browser::shared().shutdown();
     if (termination.received() != 0) {
         std::fprintf(stderr, "lumiclip-cli: interrupted\n");

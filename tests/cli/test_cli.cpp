@@ -7,11 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <csignal>
 
@@ -64,6 +67,32 @@ TEST(CliArguments, FileNamesFromAddressesAreSafe) {
     EXPECT_EQ(FileNameForUrl(QStringLiteral("../../etc/passwd"), QStringLiteral("JPG")),
               QStringLiteral("etc_passwd.jpg"));
     EXPECT_FALSE(FileNameForUrl(QString(500, QLatin1Char('a')), QStringLiteral("GIF")).size() > 124);
+}
+
+TEST(CliArguments, WhetherTheOutputIsAFolderFollowsTheOptionsNotTheListsLength) {
+    QTemporaryDir dir;
+    const auto folder = [](const QStringList& args) {
+        CliOptions options;
+        QString error;
+        EXPECT_EQ(ParseCliArguments(args, &options, &error), ParseStatus::Ok) << error.toStdString();
+        return OutputIsFolder(options);
+    };
+    EXPECT_FALSE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir/"), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), dir.path(), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("http://a/"),
+                        QStringLiteral("http://b/")}));
+    // A list means a folder whatever it holds, a single line included.
+    EXPECT_TRUE(folder(
+        {QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("-i"), QStringLiteral("list.txt")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("-")}));
+}
+
+TEST(CliArguments, ControlCharactersArePrintedAsEscapes) {
+    EXPECT_EQ(PrintableText(QStringLiteral("http://a/\x1b[31mred\r\nnext\tx\x7f\u0085")),
+              QStringLiteral("http://a/\\x1b[31mred\\r\\nnext\\tx\\x7f\\x85"));
+    EXPECT_EQ(PrintableText(QString::fromUtf8("http://例子.测试/ü")),
+              QString::fromUtf8("http://例子.测试/ü"));
 }
 
 namespace {
@@ -243,4 +272,229 @@ TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000));
     EXPECT_TRUE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST_F(CliBrowser, AnAddressWithoutSchemeIsCompletedAndReportedAsGiven) {
+    const QString typed = QStringLiteral("127.0.0.1:%1/one").arg(server->port());
+    const QString output = dir.filePath(QStringLiteral("typed.jpg"));
+    QByteArray out;
+    ASSERT_EQ(run({QStringLiteral("--json"), QStringLiteral("-o"), output, typed}, &out), 0);
+    EXPECT_EQ(sniffImageFormat(readFile(output)), QStringLiteral("JPEG"));
+    EXPECT_EQ(QJsonDocument::fromJson(out.trimmed()).object().value(QStringLiteral("url")).toString(), typed);
+}
+
+TEST_F(CliBrowser, TheSettingsFormatMustBeOneTheToolWrites) {
+    const struct {
+        const char* stored;
+        int code;
+        const char* written;
+    } cases[] = {{"BMP", 2, nullptr},
+                 {"../x", 2, nullptr},
+                 {"JPEG", 2, nullptr},
+                 {"png", 0, "PNG"},
+                 {"GIF", 0, "GIF"}};
+    for (const auto& c : cases) {
+        writeFile(settings, QByteArray("[capture]\nimg_format=") + c.stored + "\n");
+        const QString folder =
+            dir.filePath(QStringLiteral("fmt-%1").arg(QString::fromLatin1(c.written ? c.written : "none")));
+        QByteArray out;
+        QByteArray err;
+        EXPECT_EQ(run({QStringLiteral("--json"), QStringLiteral("-o"), folder + QLatin1Char('/'),
+                       server->url(QStringLiteral("/one"))},
+                      &out, &err),
+                  c.code)
+            << c.stored;
+        if (c.written == nullptr) {
+            EXPECT_TRUE(err.contains(settings.toUtf8())) << err.toStdString();
+            EXPECT_TRUE(err.contains("img_format")) << err.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(folder));
+            continue;
+        }
+        const QJsonObject line = QJsonDocument::fromJson(out.trimmed()).object();
+        EXPECT_EQ(line.value(QStringLiteral("format")).toString(), QString::fromLatin1(c.written));
+        const QString file = line.value(QStringLiteral("output")).toString();
+        EXPECT_TRUE(file.endsWith(QLatin1Char('.') + QString::fromLatin1(c.written).toLower()))
+            << file.toStdString();
+        EXPECT_EQ(sniffImageFormat(readFile(file)), QString::fromLatin1(c.written));
+    }
+    // A flag overrides a bad stored value.
+    writeFile(settings, "[capture]\nimg_format=BMP\n");
+    EXPECT_EQ(run({QStringLiteral("-f"), QStringLiteral("png"), QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("f.png")), server->url(QStringLiteral("/one"))}),
+              0);
+}
+
+TEST_F(CliBrowser, AOneLineListWritesIntoTheOutputFolderLikeALongerOne) {
+    const QString list = dir.filePath(QStringLiteral("list.txt"));
+    const QString folder = dir.filePath(QStringLiteral("out/dir"));
+    writeFile(list, server->url(QStringLiteral("/one")).toUtf8() + "\n");
+    ASSERT_EQ(run({QStringLiteral("-i"), list, QStringLiteral("-o"), folder}), 0);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    writeFile(list,
+              (server->url(QStringLiteral("/one")) + QLatin1Char('\n') + server->url(QStringLiteral("/two")))
+                  .toUtf8());
+    ASSERT_EQ(run({QStringLiteral("-i"), list, QStringLiteral("-o"), folder}), 0);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(CliBrowser, AddressesFromAListCannotDriveTheTerminalOrSplitLines) {
+    const QString list = dir.filePath(QStringLiteral("hostile.txt"));
+    writeFile(list,
+              "http://127.0.0.1:1/\x1b]0;owned\x07\x1b[2J\x08\x08"
+              "fake line\n");
+    QByteArray out;
+    QByteArray err;
+    EXPECT_EQ(run({QStringLiteral("-i"), list, QStringLiteral("-o"), dir.filePath(QStringLiteral("h"))}, &out,
+                  &err),
+              1);
+    EXPECT_FALSE(err.contains('\x1b')) << err.toStdString();
+    EXPECT_FALSE(err.contains('\x08'));
+    EXPECT_FALSE(out.contains('\x1b'));
+    EXPECT_TRUE(err.contains("\\x1b]0;owned\\x07\\x1b[2J\\x08\\x08fake line")) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+}
+
+TEST_F(CliBrowser, WebOnlyRefusesEveryAddressButHttpAndHttps) {
+    const QString secret = dir.filePath(QStringLiteral("secret.html"));
+    writeFile(secret, "<html><body>secret</body></html>");
+    QByteArray out;
+    QByteArray err;
+    const QStringList refused{QUrl::fromLocalFile(secret).toString(), secret,
+                              QStringLiteral("data:text/html,x"), QStringLiteral("chrome://version")};
+    EXPECT_EQ(run(QStringList{QStringLiteral("--web-only"), QStringLiteral("--json"), QStringLiteral("-o"),
+                              dir.filePath(QStringLiteral("w")), server->url(QStringLiteral("/one"))} +
+                      refused,
+                  &out, &err),
+              1);
+    QHash<QString, QJsonObject> byUrl;
+    for (const QByteArray& line : out.trimmed().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        byUrl.insert(object.value(QStringLiteral("url")).toString(), object);
+    }
+    ASSERT_EQ(byUrl.size(), 5) << out.toStdString();
+    EXPECT_TRUE(byUrl.value(server->url(QStringLiteral("/one"))).value(QStringLiteral("ok")).toBool());
+    for (const QString& url : refused) {
+        const QJsonObject line = byUrl.value(url);
+        EXPECT_FALSE(line.value(QStringLiteral("ok")).toBool()) << url.toStdString();
+        EXPECT_TRUE(line.value(QStringLiteral("error")).toString().contains(QStringLiteral("--web-only")));
+        EXPECT_FALSE(QFile::exists(line.value(QStringLiteral("output")).toString()));
+    }
+    // Without the flag a local file is captured: it is a real use.
+    EXPECT_EQ(run({QStringLiteral("-o"), dir.filePath(QStringLiteral("local.jpg")), secret}), 0);
+}
+
+namespace {
+
+// The pid of the browser that the tool started (its child with the debugging pipe), or 0.
+pid_t browserOf(qint64 tool) {
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid) {
+            continue;
+        }
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == tool &&
+            readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("--remote-debugging-pipe")) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+QList<QJsonObject> jsonLines(const QByteArray& out) {
+    QList<QJsonObject> lines;
+    for (const QByteArray& line : out.trimmed().split('\n')) {
+        if (!line.isEmpty()) {
+            lines.append(QJsonDocument::fromJson(line).object());
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(CliBrowser, ABrowserKilledUnderManyPagesLosesOnlyThePagesInFlight) {
+    HttpResponse slow;
+    slow.body = "<html><body>slow</body></html>";
+    slow.delayMs = 400;
+    server->route(QStringLiteral("/slow"), slow);
+    QStringList urls;
+    for (int i = 0; i < 24; ++i) {
+        urls.append(server->url(QStringLiteral("/slow?%1").arg(i)));
+    }
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(
+        QStringLiteral(LUMICLIP_CLI_PATH),
+        QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--json"), QStringLiteral("-j"),
+                    QStringLiteral("16"), QStringLiteral("-o"), dir.filePath(QStringLiteral("many"))} +
+            urls);
+    ASSERT_TRUE(process.waitForStarted());
+    // SIGPIPE is ignored: a write to a browser that has just died fails instead of killing the tool.
+    ASSERT_TRUE(waitUntil([&] { return browserOf(process.processId()) != 0; }, 15000));
+    const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    const qsizetype at = status.indexOf("SigIgn:");
+    ASSERT_GE(at, 0);
+    const quint64 ignored =
+        status.mid(at + 7, status.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+    EXPECT_NE(ignored & (1ULL << (SIGPIPE - 1)), 0U);
+
+    ASSERT_TRUE(waitUntil([&] { return server->hits(QStringLiteral("/slow")) >= 8; }, 20000));
+    ::kill(browserOf(process.processId()), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(90000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1) << process.readAllStandardError().toStdString();
+    const QList<QJsonObject> lines = jsonLines(process.readAllStandardOutput());
+    EXPECT_EQ(lines.size(), urls.size());
+    int captured = 0;
+    for (const QJsonObject& line : lines) {
+        captured += line.value(QStringLiteral("ok")).toBool() ? 1 : 0;
+    }
+    EXPECT_GT(captured, 0) << "the pages after the crash start a new browser";
+    EXPECT_LT(captured, urls.size());
+}
+
+TEST_F(CliBrowser, ATerminationSignalEndsTheBatchAndReportsEveryAddressLeft) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        HttpResponse stall;
+        stall.stall = true;
+        const QString path = QStringLiteral("/stall-%1").arg(sig);
+        server->route(path, stall);
+        QStringList urls;
+        for (int i = 0; i < 5; ++i) {
+            urls.append(server->url(path + QStringLiteral("?%1").arg(i)));
+        }
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral(LUMICLIP_CLI_PATH),
+                      QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--json"),
+                                  QStringLiteral("-j"), QStringLiteral("2"), QStringLiteral("-o"),
+                                  dir.filePath(QStringLiteral("sig"))} +
+                          urls);
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(waitUntil([&] { return server->hits(path) >= 2; }, 20000));
+        const pid_t browser = browserOf(process.processId());
+        ASSERT_NE(browser, 0);
+        ::kill(static_cast<pid_t>(process.processId()), sig);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 128 + sig);
+        // No page started after the signal.
+        waitUntil([] { return false; }, 300);
+        EXPECT_EQ(server->hits(path), 2);
+        const QList<QJsonObject> lines = jsonLines(process.readAllStandardOutput());
+        ASSERT_EQ(lines.size(), urls.size());
+        QSet<QString> reported;
+        for (const QJsonObject& line : lines) {
+            EXPECT_FALSE(line.value(QStringLiteral("ok")).toBool());
+            EXPECT_EQ(line.value(QStringLiteral("error")).toString(), QStringLiteral("interrupted"));
+            reported.insert(line.value(QStringLiteral("url")).toString());
+        }
+        EXPECT_EQ(reported.size(), urls.size());
+        EXPECT_TRUE(
+            waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser)); }, 5000));
+    }
 }
