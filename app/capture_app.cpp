@@ -3,8 +3,8 @@
 
 #include "app/capture_app.h"
 
-#include "capture/browser.h"
-#include "capture/encoder_table.h"
+#include "core/browser/browser.h"
+#include "core/image/encoder_table.h"
 #include "ui/capture_dlg.h"
 
 namespace lumiclip {

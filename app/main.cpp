@@ -1,6 +1,6 @@
 // The desktop program: the main window, run by the application object.
 #include "app/capture_app.h"
-#include "capture/termination_signals.h"
+#include "core/browser/termination_signals.h"
 #include "ui/message_box_widgets.h"
 #include "widgets/dialog_units.h"
 

@@ -3,11 +3,11 @@
 #include "bench/bench_http_server.h"
 #include "bench/process_memory.h"
 
-#include "capture/browser.h"
-#include "capture/encoder_table.h"
-#include "capture/image_writer.h"
-#include "capture/page_capture.h"
-#include "capture/vips_include.h"
+#include "core/browser/browser.h"
+#include "core/image/encoder_table.h"
+#include "core/image/image_writer.h"
+#include "core/capture/page_capture.h"
+#include "core/image/vips_include.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

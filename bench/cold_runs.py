@@ -17,7 +17,7 @@ import sys
 import tempfile
 import time
 
-# The flags lumiclip's browser gets (capture/browser_process.cpp), minus the protocol pipe.
+# The flags lumiclip's browser gets (core/browser/browser_process.cpp), minus the protocol pipe.
 BROWSER_FLAGS = [
     "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
     "--disable-component-update", "--disable-sync", "--disable-gpu", "--disable-extensions",

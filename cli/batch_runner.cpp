@@ -1,8 +1,8 @@
 #include "cli/batch_runner.h"
 
-#include "capture/encoder_table.h"
-#include "capture/image_writer.h"
-#include "capture/page_capture.h"
+#include "core/image/encoder_table.h"
+#include "core/image/image_writer.h"
+#include "core/capture/page_capture.h"
 #include "cli/cli_options.h"
 
 #include <QFileInfo>

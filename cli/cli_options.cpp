@@ -1,6 +1,6 @@
 #include "cli/cli_options.h"
 
-#include "capture/image_writer.h"
+#include "core/image/image_writer.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

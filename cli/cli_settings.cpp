@@ -1,7 +1,7 @@
 #include "cli/cli_settings.h"
 
-#include "capture/image_writer.h"
-#include "ui/capture_settings.h"
+#include "core/image/image_writer.h"
+#include "core/settings/capture_settings.h"
 
 #include <QDir>
 #include <QFileInfo>

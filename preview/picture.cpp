@@ -1,6 +1,6 @@
 #include "preview/picture.h"
 
-#include "preview/mul_div.h"
+#include "core/preview/mul_div.h"
 #include "ui/message_box.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "ui/capture_dlg.h"
 #include "widgets/maker_links.h"
 
-#include "capture/create_html_image.h"
+#include "core/capture/create_html_image.h"
 #include "ui/data_exchange.h"
 #include "widgets/dialog_units.h"
 

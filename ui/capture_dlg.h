@@ -1,8 +1,8 @@
 #pragma once
 
 #include "preview/picture.h"
-#include "ui/capture_settings.h"
-#include "ui/ini_file.h"
+#include "core/settings/capture_settings.h"
+#include "core/settings/ini_file.h"
 #include "widgets/hyperlink_static.h"
 
 #include <QDialog>

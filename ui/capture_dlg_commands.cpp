@@ -1,11 +1,11 @@
 // The capture cycle and the menu commands of the main window.
 #include "app/about_dlg.h"
-#include "capture/create_html_image.h"
-#include "capture/user_address.h"
+#include "core/capture/create_html_image.h"
+#include "core/capture/user_address.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
 #include "ui/options_dlg.h"
-#include "upgrade/upgrade_commands.h"
+#include "ui/upgrade_commands.h"
 
 #include <QApplication>
 #include <QFileDialog>

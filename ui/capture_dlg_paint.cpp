@@ -1,5 +1,5 @@
 // The preview pane's paint step and the file information beside it.
-#include "preview/preview_fit.h"
+#include "core/preview/preview_fit.h"
 #include "ui/capture_dlg.h"
 
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upgrade/site_addresses.h"
+#include "core/upgrade/site_addresses.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // The application object from start to exit, with the real browser: closing the window during a
 // capture ends the program only after the capture call has returned, and no browser remains.
 #include "app/capture_app.h"
-#include "capture/browser.h"
+#include "core/browser/browser.h"
 #include "stalled_page_settings.h"
 #include "support/test_util.h"
 #include "ui/capture_dlg.h"

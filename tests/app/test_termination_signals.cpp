@@ -1,8 +1,8 @@
 // A termination signal ends the program in order: the loops are left, a waiting capture takes its
 // snapshot, and the browser goes with its profile.
 #include "app/capture_app.h"
-#include "capture/browser.h"
-#include "capture/termination_signals.h"
+#include "core/browser/browser.h"
+#include "core/browser/termination_signals.h"
 #include "stalled_page_settings.h"
 #include "support/test_util.h"
 #include "ui/capture_dlg.h"

@@ -1,7 +1,7 @@
 // The shared browser's own pages: it keeps none while idle, and a capture leaves none behind.
-#include "capture/browser.h"
-#include "capture/cdp_connection.h"
-#include "capture/page_capture.h"
+#include "core/browser/browser.h"
+#include "core/cdp/cdp_connection.h"
+#include "core/capture/page_capture.h"
 
 #include "support/test_http_server.h"
 #include "support/test_util.h"

@@ -1,6 +1,6 @@
 // Captures with the real browser from a local server on 127.0.0.1.
-#include "capture/browser.h"
-#include "capture/create_html_image.h"
+#include "core/browser/browser.h"
+#include "core/capture/create_html_image.h"
 
 #include "support/test_http_server.h"
 #include "support/test_util.h"

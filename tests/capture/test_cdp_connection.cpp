@@ -1,6 +1,6 @@
-#include "capture/cdp_connection.h"
-#include "capture/cdp_session.h"
-#include "capture/pipe_transport.h"
+#include "core/cdp/cdp_connection.h"
+#include "core/cdp/cdp_session.h"
+#include "core/cdp/pipe_transport.h"
 
 #include "support/test_util.h"
 

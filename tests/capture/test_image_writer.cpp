@@ -1,7 +1,7 @@
-#include "capture/create_html_image.h"
-#include "capture/encoder_table.h"
-#include "capture/image_writer.h"
-#include "capture/page_capture.h"
+#include "core/capture/create_html_image.h"
+#include "core/image/encoder_table.h"
+#include "core/image/image_writer.h"
+#include "core/capture/page_capture.h"
 
 #include "support/test_util.h"
 

@@ -1,4 +1,4 @@
-#include "capture/pipe_transport.h"
+#include "core/cdp/pipe_transport.h"
 
 #include "support/test_util.h"
 

@@ -1,4 +1,4 @@
-#include "capture/user_address.h"
+#include "core/capture/user_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "preview/mul_div.h"
-#include "preview/preview_fit.h"
+#include "core/preview/mul_div.h"
+#include "core/preview/preview_fit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/create_html_image.h"
+#include "core/capture/create_html_image.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
 

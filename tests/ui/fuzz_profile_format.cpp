@@ -1,6 +1,6 @@
 // libFuzzer target for the settings-file rules: reads never crash or exceed the value limit, and a write
 // is read back and leaves other keys as they were.
-#include "ui/profile_format.h"
+#include "core/settings/profile_format.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

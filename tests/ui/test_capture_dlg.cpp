@@ -1,6 +1,6 @@
 // The main window without a browser: layout, command rules, the notification's state changes, the
 // close box and the keys.
-#include "capture/create_html_image.h"
+#include "core/capture/create_html_image.h"
 #include "capture_dlg_fixture.h"
 #include "support/test_util.h"
 #include "ui/options_dlg.h"

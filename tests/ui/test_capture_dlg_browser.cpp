@@ -3,7 +3,7 @@
 #include "support/test_http_server.h"
 #include "support/test_util.h"
 
-#include "capture/browser.h"
+#include "core/browser/browser.h"
 
 #include <QFileInfo>
 #include <QImage>

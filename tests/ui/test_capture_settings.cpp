@@ -1,6 +1,6 @@
-#include "ui/capture_settings.h"
-#include "ui/ini_file.h"
-#include "ui/profile_format.h"
+#include "core/settings/capture_settings.h"
+#include "core/settings/ini_file.h"
+#include "core/settings/profile_format.h"
 
 #include "support/test_util.h"
 

@@ -1,9 +1,9 @@
 #include "support/test_http_server.h"
 #include "ui/message_box.h"
-#include "upgrade/network_state.h"
-#include "upgrade/site_addresses.h"
-#include "upgrade/upgrade_checker.h"
-#include "upgrade/upgrade_commands.h"
+#include "core/upgrade/network_state.h"
+#include "core/upgrade/site_addresses.h"
+#include "core/upgrade/upgrade_checker.h"
+#include "ui/upgrade_commands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "upgrade/version_compare.h"
-#include "upgrade/version_value.h"
+#include "core/upgrade/version_compare.h"
+#include "core/upgrade/version_value.h"
 
 #include <gtest/gtest.h>
 

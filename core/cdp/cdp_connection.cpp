@@ -1,0 +1,141 @@
+#include "core/cdp/cdp_connection.h"
+
+#include "core/cdp/pipe_transport.h"
+
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace lumiclip {
+
+CdpConnection::CdpConnection(PipeTransport* transport, QObject* parent)
+    : QObject(parent), m_transport(transport) {
+    m_transport->setParent(this);
+    connect(m_transport, &PipeTransport::messageReceived, this, &CdpConnection::onMessage);
+    connect(m_transport, &PipeTransport::closed, this, &CdpConnection::onClosed);
+}
+
+CdpConnection::~CdpConnection() {
+    // Nobody may hear from a connection that is being destroyed.
+    m_pending.clear();
+    m_sessions.clear();
+}
+
+bool CdpConnection::isOpen() const {
+    return m_transport->isOpen();
+}
+
+void CdpConnection::close(const QString& reason) {
+    m_transport->close(reason);
+}
+
+int CdpConnection::call(const QString& method, const QJsonObject& params, const QString& sessionId,
+                        int timeoutMs, QObject* context, CdpReplyHandler handler) {
+    const int id = m_nextId++;
+    Pending pending{method, context, std::move(handler)};
+    if (!m_transport->isOpen()) {
+        deliverLater(std::move(pending), CdpReply{false, {}, method + QStringLiteral(": ") + m_closeReason});
+        return id;
+    }
+    QJsonObject message{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}};
+    if (!params.isEmpty()) {
+        message.insert(QStringLiteral("params"), params);
+    }
+    if (!sessionId.isEmpty()) {
+        message.insert(QStringLiteral("sessionId"), sessionId);
+    }
+    m_pending.insert(id, std::move(pending));
+    QTimer::singleShot(timeoutMs, this, [this, id, timeoutMs] { expire(id, timeoutMs); });
+    m_transport->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    return id;
+}
+
+void CdpConnection::setSessionHandler(const QString& sessionId, QObject* context, CdpEventHandler handler) {
+    m_sessions.insert(sessionId, SessionSink{context, std::move(handler)});
+}
+
+void CdpConnection::removeSessionHandler(const QString& sessionId) {
+    m_sessions.remove(sessionId);
+}
+
+void CdpConnection::deliverLater(Pending pending, CdpReply reply) {
+    QTimer::singleShot(0, this, [pending = std::move(pending), reply = std::move(reply)] {
+        if (pending.context && pending.handler) {
+            pending.handler(reply);
+        }
+    });
+}
+
+void CdpConnection::expire(int id, int timeoutMs) {
+    auto it = m_pending.find(id);
+    if (it == m_pending.end()) {
+        return;
+    }
+    Pending pending = std::move(*it);
+    m_pending.erase(it);
+    const QString error =
+        pending.method + QStringLiteral(": no answer from the browser within %1 ms").arg(timeoutMs);
+    if (pending.context && pending.handler) {
+        pending.handler(CdpReply{false, {}, error});
+    }
+}
+
+void CdpConnection::onMessage(const QByteArray& message) {
+    m_heardFromPeer = true;
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(message, &parseError);
+    if (!doc.isObject()) {
+        // A peer that speaks something else cannot be trusted with further calls.
+        close(QStringLiteral("unreadable message from browser: %1").arg(parseError.errorString()));
+        return;
+    }
+    const QJsonObject object = doc.object();
+    const auto idValue = object.value(QStringLiteral("id"));
+    if (!idValue.isUndefined()) {
+        auto it = m_pending.find(idValue.toInt());
+        if (it == m_pending.end()) {
+            return;  // answer to a call that already timed out
+        }
+        Pending pending = std::move(*it);
+        m_pending.erase(it);
+        CdpReply reply;
+        const QJsonValue error = object.value(QStringLiteral("error"));
+        if (error.isObject()) {
+            reply.error = pending.method + QStringLiteral(": ") +
+                          error.toObject().value(QStringLiteral("message")).toString();
+        } else {
+            reply.ok = true;
+            reply.result = object.value(QStringLiteral("result")).toObject();
+        }
+        if (pending.context && pending.handler) {
+            pending.handler(reply);
+        }
+        return;
+    }
+    const QString method = object.value(QStringLiteral("method")).toString();
+    const QJsonObject params = object.value(QStringLiteral("params")).toObject();
+    const QString sessionId = object.value(QStringLiteral("sessionId")).toString();
+    if (sessionId.isEmpty()) {
+        emit browserEvent(method, params);
+        return;
+    }
+    auto it = m_sessions.constFind(sessionId);
+    if (it != m_sessions.cend() && it->context && it->handler) {
+        // Copy: the handler may remove itself.
+        const CdpEventHandler handler = it->handler;
+        handler(method, params);
+    }
+}
+
+void CdpConnection::onClosed(const QString& reason) {
+    m_closeReason = reason;
+    QHash<int, Pending> pending;
+    pending.swap(m_pending);
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        if (it->context && it->handler) {
+            it->handler(CdpReply{false, {}, it->method + QStringLiteral(": ") + reason});
+        }
+    }
+    emit closed(reason);
+}
+
+}  // namespace lumiclip

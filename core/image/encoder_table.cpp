@@ -1,0 +1,88 @@
+#include "core/image/encoder_table.h"
+
+#include "core/image/vips_include.h"
+
+#include <mutex>
+#include <vector>
+
+namespace lumiclip {
+
+namespace {
+
+struct Candidate {
+    const char* mimeType;
+    const char* saver;
+};
+
+// In the order the library is asked; only the savers this build of the library really has count.
+constexpr Candidate kCandidates[] = {
+    {"image/jpeg", "jpegsave_buffer"}, {"image/gif", "gifsave_buffer"},   {"image/tiff", "tiffsave_buffer"},
+    {"image/png", "pngsave_buffer"},   {"image/webp", "webpsave_buffer"},
+};
+
+const std::vector<EncoderId>& installedEncoders() {
+    static const std::vector<EncoderId> encoders = [] {
+        std::vector<EncoderId> list;
+        if (!EnsureImageLibrary()) {
+            return list;
+        }
+        for (const Candidate& candidate : kCandidates) {
+            if (vips_type_find("VipsOperation", candidate.saver) != 0) {
+                list.push_back(
+                    {QString::fromLatin1(candidate.saver), QString::fromLatin1(candidate.mimeType)});
+            }
+        }
+        return list;
+    }();
+    return encoders;
+}
+
+}  // namespace
+
+int MimeIndexForFormat(const QString& format) {
+    if (format == QStringLiteral("GIF")) {
+        return 2;
+    }
+    if (format == QStringLiteral("PNG")) {
+        return 4;
+    }
+    return 1;
+}
+
+int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid) {
+    const std::vector<EncoderId>& encoders = installedEncoders();
+    for (size_t i = 0; i < encoders.size(); ++i) {
+        if (encoders[i].mimeType == mimeType) {
+            *pClsid = encoders[i];
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool EncoderForFormat(const QString& format, EncoderId* pClsid) {
+    const auto index = static_cast<std::size_t>(MimeIndexForFormat(format));
+    return FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[index]), pClsid) != -1;
+}
+
+bool EnsureImageLibrary(QString* error) {
+    static std::once_flag once;
+    static bool started = false;
+    static QString failure;
+    std::call_once(once, [] {
+        started = vips_init("lumiclip") == 0;
+        if (!started) {
+            failure = QString::fromUtf8(vips_error_buffer());
+            vips_error_clear();
+        } else {
+            // Captures are small and one-off: the operation cache only costs memory.
+            vips_cache_set_max(0);
+        }
+    });
+    if (!started && error) {
+        *error = QStringLiteral("the image library did not start: %1").arg(failure);
+    }
+    return started;
+}
+
+}  // namespace lumiclip

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "core/image/encoder_table.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace lumiclip {
+
+struct PageSnapshot;
+
+// Sizes a capture accepts: 1 to kMaxCaptureSide pixels each way.
+inline constexpr int kMaxCaptureSide = 16384;
+
+// Empty when the view and image sizes can be captured, else a message naming the bad value.
+QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int imageHeight);
+
+// The image step of a capture: the page's rendering is drawn at the origin of a white raster of the
+// view size, the raster is scaled to exactly imageWidth x imageHeight (each axis on its own) and encoded
+// with the encoder. Returns the encoded bytes, or empty with *error set.
+QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int viewHeight, int imageWidth,
+                           int imageHeight, const EncoderId& encoder, QString* error);
+
+// Writes bytes to path so that the file is either the whole new image or untouched: a temporary file in
+// the same folder, renamed over the target.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+
+// EncodeViewImage, then WriteFileAtomically. The snapshot must have a body to draw.
+bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
+                          int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
+                          QString* error);
+
+}  // namespace lumiclip
