@@ -4,9 +4,9 @@
 #include "bench/process_memory.h"
 
 #include "core/browser/browser.h"
+#include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
-#include "core/capture/page_capture.h"
 #include "core/image/vips_include.h"
 
 #include <QCommandLineParser>
@@ -88,7 +88,7 @@ CaptureRun captureOnce(const QString& url, const QString& output, const EncoderI
     CaptureRun run;
     QElapsedTimer clock;
     clock.start();
-    PageCaptureOptions options;
+    CaptureOptions options;
     options.url = url;
     options.viewWidth = kViewWidth;
     options.viewHeight = kViewHeight;

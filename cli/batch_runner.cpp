@@ -1,9 +1,9 @@
 #include "cli/batch_runner.h"
 
+#include "cli/cli_options.h"
+#include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
-#include "core/capture/page_capture.h"
-#include "cli/cli_options.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -74,11 +74,11 @@ void BatchRunner::launchMore() {
             complete(index, result);
             continue;
         }
-        PageCaptureOptions options;
+        CaptureOptions options;
         options.url = item.address.isEmpty() ? item.url : item.address;
         options.viewWidth = m_settings.viewWidth;
         options.viewHeight = m_settings.viewHeight;
-        options.timeLimitMs = m_settings.timeLimitMs;
+        options.limits.pageMs = m_settings.timeLimitMs;
         auto* capture = new PageCapture(m_browser, options, this);
         connect(capture, &PageCapture::finished, this,
                 [this, capture, index] { onCaptureFinished(capture, index); });

@@ -1,8 +1,8 @@
 #include "core/capture/create_html_image.h"
 
 #include "core/browser/browser.h"
-#include "core/image/image_writer.h"
 #include "core/capture/page_capture.h"
+#include "core/image/image_writer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -91,11 +91,11 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
         return false;
     }
 
-    PageCaptureOptions options;
+    CaptureOptions options;
     options.url = url;
     options.viewWidth = viewWidth;
     options.viewHeight = viewHeight;
-    options.timeLimitMs = m_timeLimitMs;
+    options.limits.pageMs = m_timeLimitMs;
     auto* capture = new PageCapture(Browser::shared(), options, this);
     m_capture = capture;
     m_topLevelComplete = false;

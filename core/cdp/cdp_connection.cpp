@@ -1,17 +1,17 @@
 #include "core/cdp/cdp_connection.h"
 
-#include "core/cdp/pipe_transport.h"
+#include "core/cdp/cdp_transport.h"
 
 #include <QJsonDocument>
 #include <QTimer>
 
 namespace lumiclip {
 
-CdpConnection::CdpConnection(PipeTransport* transport, QObject* parent)
+CdpConnection::CdpConnection(CdpTransport* transport, QObject* parent)
     : QObject(parent), m_transport(transport) {
     m_transport->setParent(this);
-    connect(m_transport, &PipeTransport::messageReceived, this, &CdpConnection::onMessage);
-    connect(m_transport, &PipeTransport::closed, this, &CdpConnection::onClosed);
+    connect(m_transport, &CdpTransport::messageReceived, this, &CdpConnection::onMessage);
+    connect(m_transport, &CdpTransport::closed, this, &CdpConnection::onClosed);
 }
 
 CdpConnection::~CdpConnection() {

@@ -10,7 +10,7 @@
 
 namespace lumiclip {
 
-class PipeTransport;
+class CdpTransport;
 
 // The answer to one protocol call: the result object, or an error whose text names the method.
 struct CdpReply {
@@ -31,7 +31,7 @@ class CdpConnection final : public QObject {
 
 public:
     // Takes ownership of the transport.
-    explicit CdpConnection(PipeTransport* transport, QObject* parent = nullptr);
+    explicit CdpConnection(CdpTransport* transport, QObject* parent = nullptr);
     ~CdpConnection() override;
 
     // Sends method(params) to the browser, or to the target of sessionId when it is not empty.
@@ -70,7 +70,7 @@ private:
     void expire(int id, int timeoutMs);
     void deliverLater(Pending pending, CdpReply reply);
 
-    PipeTransport* m_transport;
+    CdpTransport* m_transport;
     int m_nextId = 1;
     QHash<int, Pending> m_pending;
     QHash<QString, SessionSink> m_sessions;

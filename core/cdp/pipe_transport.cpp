@@ -22,7 +22,7 @@ void setNonBlocking(int fd) {
 }  // namespace
 
 PipeTransport::PipeTransport(int writeFd, int readFd, QObject* parent)
-    : QObject(parent), m_writeFd(writeFd), m_readFd(readFd) {
+    : CdpTransport(parent), m_writeFd(writeFd), m_readFd(readFd) {
     setNonBlocking(m_writeFd);
     setNonBlocking(m_readFd);
     m_readNotifier = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);

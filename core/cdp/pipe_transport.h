@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
+#include "core/cdp/cdp_transport.h"
+
 #include <QSocketNotifier>
-#include <QString>
 
 namespace lumiclip {
 
@@ -11,7 +10,7 @@ namespace lumiclip {
 // in whatever pieces the pipe gives; a message may span many reads and one read may hold many messages.
 // Writes never block: what the pipe does not take now is kept and sent when it is writable again.
 // The transport owns both descriptors and closes them.
-class PipeTransport final : public QObject {
+class PipeTransport final : public CdpTransport {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(PipeTransport)
 
@@ -21,16 +20,12 @@ public:
     ~PipeTransport() override;
 
     // Queues one message (without its terminator). False once the transport is closed.
-    bool send(const QByteArray& message);
-    bool isOpen() const { return m_open; }
+    bool send(const QByteArray& message) override;
+    bool isOpen() const override { return m_open; }
     // Closes both descriptors; emits closed() once.
-    void close(const QString& reason);
+    void close(const QString& reason) override;
     // Largest message accepted from the peer; a longer one closes the transport.
     static constexpr qsizetype kMaxMessageBytes = 256 * 1024 * 1024;
-
-signals:
-    void messageReceived(const QByteArray& message);
-    void closed(const QString& reason);
 
 private:
     void onReadable();

@@ -1,32 +1,13 @@
 #include "core/image/image_writer.h"
 
+#include "core/capture/page_snapshot.h"
 #include "core/image/memory_bitmap_dc.h"
-#include "core/capture/page_capture.h"
 
 #include <QSaveFile>
 
 #include "core/image/vips_include.h"
 
 namespace lumiclip {
-
-QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int imageHeight) {
-    const struct {
-        const char* name;
-        int value;
-    } sizes[] = {{"view width", viewWidth},
-                 {"view height", viewHeight},
-                 {"image width", imageWidth},
-                 {"image height", imageHeight}};
-    for (const auto& size : sizes) {
-        if (size.value < 1 || size.value > kMaxCaptureSide) {
-            return QStringLiteral("%1 %2 is out of range (1 to %3 pixels)")
-                .arg(QLatin1String(size.name))
-                .arg(size.value)
-                .arg(kMaxCaptureSide);
-        }
-    }
-    return {};
-}
 
 QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int viewHeight, int imageWidth,
                            int imageHeight, const EncoderId& encoder, QString* error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/capture/capture_options.h"
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
@@ -8,12 +9,6 @@
 namespace lumiclip {
 
 struct PageSnapshot;
-
-// Sizes a capture accepts: 1 to kMaxCaptureSide pixels each way.
-inline constexpr int kMaxCaptureSide = 16384;
-
-// Empty when the view and image sizes can be captured, else a message naming the bad value.
-QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int imageHeight);
 
 // The image step of a capture: the page's rendering is drawn at the origin of a white raster of the
 // view size, the raster is scaled to exactly imageWidth x imageHeight (each axis on its own) and encoded

@@ -1,7 +1,7 @@
 // The shared browser's own pages: it keeps none while idle, and a capture leaves none behind.
 #include "core/browser/browser.h"
-#include "core/cdp/cdp_connection.h"
 #include "core/capture/page_capture.h"
+#include "core/cdp/cdp_connection.h"
 
 #include "support/test_http_server.h"
 #include "support/test_util.h"
@@ -65,7 +65,7 @@ TEST_F(SharedBrowser, ACaptureLeavesNoPageBehind) {
     const int before = pageTargets();
     ASSERT_GE(before, 0);
     for (int i = 0; i < 3; ++i) {
-        PageCaptureOptions options;
+        CaptureOptions options;
         options.url = server.url(QStringLiteral("/"));
         PageCapture capture(Browser::shared(), options);
         capture.start();

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace lumiclip {
+
+class CdpSession;
+
+// What the view held when the wait ended: its rendering (PNG of the view size) and whether the
+// document has a body at all (an SVG document, say, has none).
+struct PageSnapshot {
+    QByteArray png;
+    bool hasBody = false;
+};
+
+using SnapshotDone = std::function<void(bool ok, const QString& error, const PageSnapshot& snapshot)>;
+
+// Takes the snapshot of the page on session: ends whatever script runs (the body check and the
+// screenshot need the renderer's main thread, which an endless script, or one started after the
+// load, keeps to itself; ending scripts costs nothing when none runs), checks for a body and takes
+// a screenshot of the view. done() is called once, from the event loop, unless context goes first.
+void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, SnapshotDone done);
+
+}  // namespace lumiclip

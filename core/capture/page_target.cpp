@@ -1,0 +1,243 @@
+#include "core/capture/page_target.h"
+
+#include "core/browser/browser.h"
+#include "core/cdp/cdp_connection.h"
+#include "core/cdp/cdp_session.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace lumiclip {
+
+namespace {
+
+// Attach to every target the page (or a frame) starts, holding it until it is set up.
+QJsonObject AutoAttachParams() {
+    return {{QStringLiteral("autoAttach"), true},
+            {QStringLiteral("waitForDebuggerOnStart"), true},
+            {QStringLiteral("flatten"), true}};
+}
+
+}  // namespace
+
+PageTarget::PageTarget(Browser& browser, std::function<int()> deadline, QObject* parent)
+    : QObject(parent), m_browser(browser), m_deadline(std::move(deadline)) {}
+
+PageTarget::~PageTarget() {
+    dispose(10000);
+}
+
+void PageTarget::open(int width, int height, int firstCallMs) {
+    CdpConnection* connection = m_browser.connection();
+    if (!connection) {
+        QTimer::singleShot(0, this, [this] { fail(QStringLiteral("the browser is not running")); });
+        return;
+    }
+    connect(connection, &CdpConnection::browserEvent, this, &PageTarget::onBrowserEvent);
+    connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
+        fail(QStringLiteral("the browser went away (%1)").arg(reason));
+    });
+    browserCall(
+        QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
+        [this, width, height](const QJsonObject& result) {
+            emit browserAnswered();
+            m_contextId = result.value(QStringLiteral("browserContextId")).toString();
+            QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
+                               {QStringLiteral("width"), width},
+                               {QStringLiteral("height"), height},
+                               {QStringLiteral("browserContextId"), m_contextId}};
+            if (!m_browser.isHeadlessShell()) {
+                params.insert(QStringLiteral("newWindow"), true);
+            }
+            browserCall(
+                QStringLiteral("Target.createTarget"), params,
+                [this, width, height](const QJsonObject& created) {
+                    m_targetId = created.value(QStringLiteral("targetId")).toString();
+                    browserCall(
+                        QStringLiteral("Target.attachToTarget"),
+                        {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
+                        [this, width, height](const QJsonObject& attached) {
+                            onAttached(attached.value(QStringLiteral("sessionId")).toString());
+                            prepare(width, height);
+                        },
+                        m_deadline());
+                },
+                m_deadline());
+        },
+        firstCallMs);
+}
+
+void PageTarget::browserCall(const QString& method, const QJsonObject& params,
+                             std::function<void(const QJsonObject&)> onResult, int timeoutMs) {
+    CdpConnection* connection = m_browser.connection();
+    if (!connection) {
+        QTimer::singleShot(0, this,
+                           [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
+        return;
+    }
+    connection->call(method, params, {}, timeoutMs, this,
+                     [this, onResult = std::move(onResult)](const CdpReply& reply) {
+                         if (m_failed) {
+                             return;
+                         }
+                         if (!reply.ok) {
+                             fail(reply.error);
+                             return;
+                         }
+                         onResult(reply.result);
+                     });
+}
+
+void PageTarget::onAttached(const QString& sessionId) {
+    m_session = new CdpSession(m_browser.connection(), sessionId, this);
+    CdpSession* session = m_session;
+    connect(m_session, &CdpSession::eventReceived, this,
+            [this, session](const QString& method, const QJsonObject& params) {
+                onSessionEvent(session, method, params);
+            });
+}
+
+void PageTarget::prepare(int width, int height) {
+    // Sent together, awaited together: one round trip instead of eight.
+    const QJsonObject white{{QStringLiteral("r"), 255},
+                            {QStringLiteral("g"), 255},
+                            {QStringLiteral("b"), 255},
+                            {QStringLiteral("a"), 1}};
+    const QList<QPair<QString, QJsonObject>> steps{
+        {QStringLiteral("Page.enable"), {}},
+        {QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}}},
+        {QStringLiteral("Network.enable"), {}},
+        {QStringLiteral("Network.setCacheDisabled"), {{QStringLiteral("cacheDisabled"), true}}},
+        // The view has no scroll bars and no border: the page is laid out in the whole view.
+        {QStringLiteral("Emulation.setScrollbarsHidden"), {{QStringLiteral("hidden"), true}}},
+        {QStringLiteral("Emulation.setDefaultBackgroundColorOverride"), {{QStringLiteral("color"), white}}},
+        // Frames the browser renders in processes of their own (cross-site frames, when sites are
+        // isolated) are targets of their own; they report their loads only to a session on them.
+        {QStringLiteral("Target.setAutoAttach"), AutoAttachParams()},
+        {QStringLiteral("Emulation.setDeviceMetricsOverride"),
+         {{QStringLiteral("width"), width},
+          {QStringLiteral("height"), height},
+          {QStringLiteral("deviceScaleFactor"), 1},
+          {QStringLiteral("mobile"), false}}},
+    };
+    auto remaining = std::make_shared<int>(static_cast<int>(steps.size()));
+    for (const auto& [method, params] : steps) {
+        m_session->call(
+            method, params, this,
+            [this, remaining](const CdpReply& reply) {
+                if (m_failed) {
+                    return;
+                }
+                if (!reply.ok) {
+                    fail(reply.error);
+                } else if (--*remaining == 0) {
+                    emit ready();
+                }
+            },
+            m_deadline());
+    }
+}
+
+void PageTarget::onSessionEvent(CdpSession* from, const QString& method, const QJsonObject& params) {
+    if (m_failed) {
+        return;
+    }
+    const auto ignore = [](const CdpReply&) {};
+    if (method == QStringLiteral("Page.javascriptDialogOpening")) {
+        // An alert has one answer and leaving a page always goes ahead; what a page asks is declined.
+        const QString type = params.value(QStringLiteral("type")).toString();
+        const bool accept = type == QStringLiteral("alert") || type == QStringLiteral("beforeunload");
+        from->call(QStringLiteral("Page.handleJavaScriptDialog"), {{QStringLiteral("accept"), accept}}, this,
+                   ignore, m_deadline());
+    } else if (method == QStringLiteral("Target.attachedToTarget")) {
+        onChildAttached(params);
+    } else if (method == QStringLiteral("Target.detachedFromTarget")) {
+        onChildDetached(params.value(QStringLiteral("sessionId")).toString());
+    } else if (method == QStringLiteral("Inspector.targetCrashed") && from == m_session) {
+        fail(QStringLiteral("the page crashed while loading"));
+    } else {
+        emit pageEvent(method, params);
+    }
+}
+
+void PageTarget::onChildAttached(const QJsonObject& params) {
+    CdpConnection* connection = m_browser.connection();
+    const QString sessionId = params.value(QStringLiteral("sessionId")).toString();
+    if (!connection || sessionId.isEmpty() || m_childSessions.contains(sessionId)) {
+        return;
+    }
+    auto* child = new CdpSession(connection, sessionId, this);
+    m_childSessions.insert(sessionId, child);
+    const bool isFrame =
+        params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("type")).toString() ==
+        QStringLiteral("iframe");
+    // The child waits for us before it runs; whatever it is, it is let go, and a failing call here
+    // (a frame already gone) is no failure of the capture.
+    const auto ignore = [](const CdpReply&) {};
+    if (isFrame) {
+        // Its loads count like any frame's; a frame of another site inside it attaches in turn.
+        connect(child, &CdpSession::eventReceived, this,
+                [this, child](const QString& method, const QJsonObject& childParams) {
+                    onSessionEvent(child, method, childParams);
+                });
+        child->call(QStringLiteral("Page.enable"), {}, this, ignore, m_deadline());
+        child->call(QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}},
+                    this, ignore, m_deadline());
+        child->call(QStringLiteral("Target.setAutoAttach"), AutoAttachParams(), this, ignore, m_deadline());
+    }
+    child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore, m_deadline());
+}
+
+void PageTarget::onChildDetached(const QString& sessionId) {
+    if (CdpSession* child = m_childSessions.take(sessionId)) {
+        child->deleteLater();  // this may run inside a child's own event delivery
+    }
+}
+
+void PageTarget::onBrowserEvent(const QString& method, const QJsonObject& params) {
+    if (m_failed) {
+        return;
+    }
+    if (method == QStringLiteral("Target.targetCrashed") &&
+        params.value(QStringLiteral("targetId")).toString() == m_targetId) {
+        fail(QStringLiteral("the page crashed while loading"));
+    } else if (method == QStringLiteral("Target.detachedFromTarget") && m_session &&
+               params.value(QStringLiteral("sessionId")).toString() == m_session->id()) {
+        fail(QStringLiteral("the page was closed while loading"));
+    }
+}
+
+void PageTarget::fail(const QString& error) {
+    if (m_failed) {
+        return;
+    }
+    m_failed = true;
+    emit failed(error);
+}
+
+void PageTarget::dispose(int timeoutMs) {
+    m_failed = true;  // nothing of this target reports any more
+    for (CdpSession* child : std::as_const(m_childSessions)) {
+        child->deleteLater();
+    }
+    m_childSessions.clear();
+    if (m_session) {
+        // Later: this may run inside the session's own event delivery.
+        m_session->deleteLater();
+        m_session = nullptr;
+    }
+    if (m_contextId.isEmpty()) {
+        return;
+    }
+    const QString contextId = std::exchange(m_contextId, QString());
+    CdpConnection* connection = m_browser.connection();
+    if (connection && connection->isOpen()) {
+        // Closes the target too. The browser object is the context: this outlives the capture.
+        connection->call(QStringLiteral("Target.disposeBrowserContext"),
+                         {{QStringLiteral("browserContextId"), contextId}}, {}, timeoutMs, &m_browser,
+                         [](const CdpReply&) {});
+    }
+}
+
+}  // namespace lumiclip
