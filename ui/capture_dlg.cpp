@@ -140,7 +140,9 @@ void CCaptureDlg::CreateControls() {
     banner->setGeometry(QRect(QPoint(0, 0), banner->pixmap().size()));
     banner->setObjectName(QStringLiteral("banner"));
 
-    label(IDC_LINK, "立即访问voziri http://www.voziri.com/", 168, 63, 171, 10)->setWordWrap(false);
+    auto* link = label(IDC_LINK, "", 168, 63, 171, 10);
+    link->setText(SiteRecommendationCaption());
+    link->setWordWrap(false);
     label(0, "网站地址:", 8, 85, 39, 10);
     auto* url = new QLineEdit(m_client);
     place(url, IDC_URL, 57, 83, 192, 12);

@@ -1,11 +1,14 @@
 #include "core/browser/browser_process.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -28,6 +31,18 @@ bool isExecutable(const QString& path) {
     return info.isFile() && info.isExecutable();
 }
 
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// A folder of this user that nobody else may write in. The runtime folder is the user's own setting
+// and may be reached through a link of theirs, so stat follows it.
+bool isPrivateFolder(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 }  // namespace
 
 BrowserExecutable FindBrowserExecutable() {
@@ -48,23 +63,76 @@ QString BrowserProcess::ProfilePrefix() {
     return QStringLiteral("lumiclip-browser-");
 }
 
+QString BrowserProcess::ProfileParent(QString* error) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime)) {
+        return QDir::cleanPath(runtime);
+    }
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache)) {
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    }
+    const QString folder = QDir::cleanPath(cache + QStringLiteral("/lumiclip"));
+    const QByteArray path = QFile::encodeName(folder);
+    const auto fail = [&](const QString& reason) {
+        if (error != nullptr) {
+            *error = QStringLiteral("no private folder for the browser profile: %1").arg(reason);
+        }
+        return QString();
+    };
+    QDir().mkpath(cache);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        return fail(QStringLiteral("cannot create %1: %2").arg(folder, systemError()));
+    }
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0) {
+        return fail(QStringLiteral("%1: %2").arg(folder, systemError()));
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+        return fail(QStringLiteral("%1 is not a folder of this user").arg(folder));
+    }
+    if ((info.st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0) {
+        return fail(QStringLiteral("cannot make %1 private: %2").arg(folder, systemError()));
+    }
+    return folder;
+}
+
 void BrowserProcess::RemoveStaleProfiles() {
-    QDir temp(QDir::tempPath());
+    const QString parent = ProfileParent();
+    if (parent.isEmpty()) {
+        return;
+    }
+    // <prefix><pid>-XXXXXX as mkdtemp makes it, and nothing that merely starts the same way.
+    static const QRegularExpression pattern(
+        QStringLiteral("^%1([1-9][0-9]*)-[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(ProfilePrefix())));
+    const QDir folder(parent);
     const QStringList entries =
-        temp.entryList({ProfilePrefix() + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        folder.entryList({ProfilePrefix() + QStringLiteral("*")},
+                         QDir::Dirs | QDir::NoSymLinks | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : entries) {
-        // lumiclip-browser-<pid>-XXXXXX: stale once its owner is gone. A live pid is left alone even if
-        // it was reused: removing a folder that a running browser uses would be worse than leaving one.
-        const QStringList parts = name.mid(ProfilePrefix().size()).split(QLatin1Char('-'));
-        bool isNumber = false;
-        const int owner = parts.value(0).toInt(&isNumber);
-        if (!isNumber || owner <= 0) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch()) {
             continue;
         }
+        bool isNumber = false;
+        const int owner = match.captured(1).toInt(&isNumber);
+        if (!isNumber) {
+            continue;
+        }
+        // Stale once its owner is gone. A live pid is left alone even if it was reused: removing a
+        // folder that a running browser uses would be worse than leaving one.
         if (owner == ::getpid() || ::kill(owner, 0) == 0 || errno == EPERM) {
             continue;
         }
-        QDir(temp.filePath(name)).removeRecursively();
+        // Only a real folder of ours: a link, or anything another user made, is never ours to empty.
+        // The removal itself does not follow the links it meets inside.
+        const QString path = folder.filePath(name);
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            info.st_uid != ::geteuid()) {
+            continue;
+        }
+        QDir(path).removeRecursively();
     }
 }
 
@@ -80,17 +148,22 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
     // A write to a browser that has just died must fail with EPIPE, which closes its connection like
     // any other closed pipe, rather than end this process without a word.
     ::signal(SIGPIPE, SIG_IGN);
-    RemoveStaleProfiles();
-    QByteArray profileTemplate =
-        QDir(QDir::tempPath())
-            .filePath(ProfilePrefix() + QString::number(::getpid()) + QStringLiteral("-XXXXXX"))
-            .toLocal8Bit();
-    if (::mkdtemp(profileTemplate.data()) == nullptr) {
-        *error = QStringLiteral("cannot create a browser profile folder in %1: %2")
-                     .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
+    // The profile holds the browser's state while it runs: kept out of the shared temporary folder,
+    // where another user could plant a name of ours for us to use or to sweep.
+    const QString profileParent = ProfileParent(error);
+    if (profileParent.isEmpty()) {
         return false;
     }
-    m_profileDir = QString::fromLocal8Bit(profileTemplate);
+    RemoveStaleProfiles();
+    QByteArray profileTemplate = QFile::encodeName(
+        QDir(profileParent)
+            .filePath(ProfilePrefix() + QString::number(::getpid()) + QStringLiteral("-XXXXXX")));
+    if (::mkdtemp(profileTemplate.data()) == nullptr) {
+        *error = QStringLiteral("cannot create a browser profile folder in %1: %2")
+                     .arg(profileParent, systemError());
+        return false;
+    }
+    m_profileDir = QFile::decodeName(profileTemplate);
 
     QStringList args{
         QStringLiteral("--remote-debugging-pipe"),

@@ -39,9 +39,14 @@ public:
     // Waits up to graceMs for the process to end by itself, then kills its group; reaps it and
     // removes the profile folder. Safe to call more than once.
     void stop(int graceMs);
-    // Removes profile folders left by earlier runs that were killed.
+    // Removes profile folders left by earlier runs that were killed: only real folders of ours named
+    // <prefix><pid>-XXXXXX whose pid no longer runs. Links are never followed.
     static void RemoveStaleProfiles();
     static QString ProfilePrefix();
+    // The folder that holds the profile folders, private to this user: $XDG_RUNTIME_DIR when it is
+    // ours and nobody else may write in it, else lumiclip/ in the user's cache folder, made with mode
+    // 0700. Never the shared temporary folder. Empty, with *error set, when there is none to be had.
+    static QString ProfileParent(QString* error = nullptr);
 
 private:
     pid_t m_pid = -1;

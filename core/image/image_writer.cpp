@@ -3,11 +3,60 @@
 #include "core/capture/page_snapshot.h"
 #include "core/image/memory_bitmap_dc.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 #include "core/image/vips_include.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
 namespace lumiclip {
+
+namespace {
+
+// Opens a new file beside the target under a name nobody uses yet (O_EXCL: it is ours alone), with
+// 0666 less the umask as any new file gets. Returns the descriptor, or -1 with errno set.
+int openTemporaryBeside(const QByteArray& target, QByteArray* temporary) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporary = target + '.';
+        for (int i = 0; i < 6; ++i) {
+            temporary->append(
+                kLetters[QRandomGenerator::global()->bounded(static_cast<int>(sizeof(kLetters)) - 1)]);
+        }
+        const int fd = ::open(temporary->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+}  // namespace
 
 QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int viewHeight, int imageWidth,
                            int imageHeight, const EncoderId& encoder, QString* error) {
@@ -66,15 +115,52 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int vi
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    // The system's own reason for every failure: a full disk, a read-only file system, a quota.
+    const auto fail = [&](int code) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code)));
         return false;
+    };
+    // Through a link, the file it points at is replaced, not the link.
+    QFileInfo target(path);
+    for (int depth = 0; depth < 40 && target.isSymLink(); ++depth) {
+        target.setFile(target.symLinkTarget());
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        file.cancelWriting();
-        return false;
+    const QByteArray targetPath = QFile::encodeName(target.filePath());
+    struct stat existing {};
+    const bool exists = ::stat(targetPath.constData(), &existing) == 0;
+    if (exists) {
+        if (S_ISDIR(existing.st_mode)) {
+            return fail(EISDIR);
+        }
+        // A file marked read-only keeps its contents, although the rename would replace it.
+        if (::access(targetPath.constData(), W_OK) != 0) {
+            return fail(errno);
+        }
+    }
+
+    QByteArray temporary;
+    const int fd = openTemporaryBeside(targetPath, &temporary);
+    if (fd < 0) {
+        return fail(errno);
+    }
+    // The new file keeps the permissions of the one it replaces.
+    if (exists) {
+        ::fchmod(fd, existing.st_mode & 07777);
+    }
+    // A full disk may show only at the flush or the close, so both are checked before the rename.
+    int code = 0;
+    if (!writeAll(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0) {
+        code = errno;
+    }
+    if (::close(fd) != 0 && code == 0) {
+        code = errno;
+    }
+    if (code == 0 && ::rename(temporary.constData(), targetPath.constData()) != 0) {
+        code = errno;
+    }
+    if (code != 0) {
+        ::unlink(temporary.constData());
+        return fail(code);
     }
     return true;
 }

@@ -17,7 +17,8 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int vi
                            int imageHeight, const EncoderId& encoder, QString* error);
 
 // Writes bytes to path so that the file is either the whole new image or untouched: a temporary file in
-// the same folder, renamed over the target.
+// the same folder, renamed over the target; on any failure the temporary file goes. The error names the
+// path and the system's reason ("cannot write <path>: No space left on device").
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
 // EncodeViewImage, then WriteFileAtomically. The snapshot must have a body to draw.

@@ -78,4 +78,14 @@ bool MachineHasInternetRoute() {
     return result;
 }
 
+bool ProxyConfigured(const QProcessEnvironment& environment) {
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy"}) {
+        const QString lower = QString::fromLatin1(name);
+        if (!environment.value(lower).isEmpty() || !environment.value(lower.toUpper()).isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace lumiclip

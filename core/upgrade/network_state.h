@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QProcessEnvironment>
 
 #include <functional>
 
@@ -13,5 +14,10 @@ bool HasDefaultRoute(QByteArrayView ipv4Table, QByteArrayView ipv6Table,
 
 // The machine's answer: reads the kernel's tables and asks getifaddrs which interfaces are up.
 bool MachineHasInternetRoute();
+
+// True when the environment names a proxy for the download: http_proxy, https_proxy or all_proxy, in
+// lower or upper case, set and not empty. The proxy then reaches the Internet, so the machine itself may
+// well have no default route.
+bool ProxyConfigured(const QProcessEnvironment& environment);
 
 }  // namespace lumiclip

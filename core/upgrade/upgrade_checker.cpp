@@ -168,7 +168,10 @@ bool CUpgradeChecker::CheckVersion(const QString& agent, const QString& baseUrl,
 }
 
 bool CUpgradeChecker::Connect(const QByteArray& agent) {
-    const bool connected = m_options.connectionTest ? m_options.connectionTest() : MachineHasInternetRoute();
+    // Behind a proxy the machine need not have a route of its own: the proxy reaches the Internet.
+    const bool connected =
+        ProxyConfigured(QProcessEnvironment::systemEnvironment()) ||
+        (m_options.connectionTest ? m_options.connectionTest() : MachineHasInternetRoute());
     // Linux has no dial-up service to ask for a connection, so there is nothing to fall back on.
     if (!connected) {
         ShowError(QStringLiteral("This application must connect to the Internet to be upgraded!"));

@@ -14,6 +14,7 @@ struct UpgradeCheckerOptions {
     // The HTTP client library, loaded by name when the checker is made.
     QByteArray libraryName = "libcurl.so.4";
     // Whether the machine is on the Internet; null means: a non-loopback interface with a default route.
+    // Not asked when the environment names a proxy.
     std::function<bool()> connectionTest;
     // Limits of the download; on either, the check reports that it cannot reach the address.
     int connectTimeoutMs = 15000;

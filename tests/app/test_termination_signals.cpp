@@ -2,6 +2,7 @@
 // snapshot, and the browser goes with its profile.
 #include "app/capture_app.h"
 #include "core/browser/browser.h"
+#include "core/browser/browser_process.h"
 #include "core/browser/termination_signals.h"
 #include "stalled_page_settings.h"
 #include "support/test_util.h"
@@ -68,9 +69,10 @@ TEST(TerminationSignalsBrowser, SigtermDuringACaptureEndsTheProgramAndRemovesThe
     ASSERT_GT(browserPid, 0);
     EXPECT_TRUE(waitUntil([&] { return ::kill(browserPid, 0) != 0; }, 5000))
         << "the browser is still running";
-    const QStringList profiles = QDir(QDir::tempPath())
-                                     .entryList({QStringLiteral("lumiclip-browser-%1-*").arg(::getpid())},
-                                                QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList profiles =
+        QDir(BrowserProcess::ProfileParent())
+            .entryList({BrowserProcess::ProfilePrefix() + QStringLiteral("%1-*").arg(::getpid())},
+                       QDir::Dirs | QDir::NoDotAndDotDot);
     EXPECT_TRUE(profiles.isEmpty()) << profiles.join(QLatin1Char(' ')).toStdString();
 }
 

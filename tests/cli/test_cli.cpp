@@ -225,42 +225,44 @@ TEST_F(CliBrowser, APageThatNeverLoadsFailsAtTheTimeLimit) {
 TEST_F(CliBrowser, CtrlCEndsTheRunInOrderAndLeavesNoProfile) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString tmp = dir.filePath(QStringLiteral("tmp"));
-    QDir().mkpath(tmp);
-    env.insert(QStringLiteral("TMPDIR"), tmp);
+    const QString runtime = dir.filePath(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(LUMICLIP_CLI_PATH),
                   {QStringLiteral("--settings"), settings, QStringLiteral("-o"),
                    dir.filePath(QStringLiteral("i.jpg")), server->url(QStringLiteral("/stall"))});
     ASSERT_TRUE(process.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) > 0; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(runtime) > 0; }, 15000));
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(15000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 128 + SIGINT);
     EXPECT_TRUE(process.readAllStandardError().contains("interrupted"));
-    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000));
-    EXPECT_TRUE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(runtime) == 0; }, 5000));
+    EXPECT_TRUE(QDir(runtime).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString tmp = dir.filePath(QStringLiteral("tmp"));
-    QDir().mkpath(tmp);
-    env.insert(QStringLiteral("TMPDIR"), tmp);
+    const QString runtime = dir.filePath(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("HOME"), dir.path());
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(LUMICLIP_CLI_PATH),
                   {QStringLiteral("--settings"), settings, QStringLiteral("-o"),
                    dir.filePath(QStringLiteral("k.jpg")), server->url(QStringLiteral("/stall"))});
     ASSERT_TRUE(process.waitForStarted());
-    // The browser's command line names its profile folder, which lies in our TMPDIR.
-    ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) > 0; }, 15000));
+    // The browser's command line names its profile folder, which lies in our runtime folder.
+    ASSERT_TRUE(waitUntil([&] { return countProcessesMatching(runtime) > 0; }, 15000));
     ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
     process.waitForFinished();
-    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000))
-        << countProcessesMatching(tmp);
+    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(runtime) == 0; }, 5000))
+        << countProcessesMatching(runtime);
 
     // A normal end leaves nothing behind either, and the stale profile of the killed run is removed.
     QProcess second;
@@ -270,8 +272,8 @@ TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
                   dir.filePath(QStringLiteral("n.jpg")), server->url(QStringLiteral("/one"))});
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(tmp) == 0; }, 5000));
-    EXPECT_TRUE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(runtime) == 0; }, 5000));
+    EXPECT_TRUE(QDir(runtime).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(CliBrowser, AnAddressWithoutSchemeIsCompletedAndReportedAsGiven) {

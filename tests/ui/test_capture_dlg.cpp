@@ -232,6 +232,15 @@ TEST_F(CaptureDlgTest, ItsLinkLabelPointsAtThePortalWithTheVersionAndIsNeverUnde
     EXPECT_EQ(link->parentWidget(), m_dlg->GetDlgItem(CCaptureDlg::IDC_URL)->parentWidget());
 }
 
+TEST_F(CaptureDlgTest, ItsLinkLabelShowsTheAddressItOpens) {
+    makeDialog();
+    auto* link = qobject_cast<CHyperLinkStatic*>(m_dlg->GetDlgItem(CCaptureDlg::IDC_LINK));
+    ASSERT_NE(link, nullptr);
+    const QString portal = QLatin1String(kSiteRecommendationPortal);
+    EXPECT_EQ(link->text().toStdString(), (QString::fromUtf8("立即访问voziri ") + portal).toStdString());
+    EXPECT_TRUE(link->Link().startsWith(portal + QLatin1Char('?'))) << link->Link().toStdString();
+}
+
 TEST_F(CaptureDlgTest, OptionsOkStoresTheSixKeysAndTheWindowFollows) {
     makeDialog(
         "web_width=810\nweb_height=600\nimg_width=180\nimg_height=138\nimg_format=JPG\n"

@@ -5,9 +5,14 @@
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
 
 #include <climits>
 #include <string>
@@ -153,22 +158,74 @@ TEST_F(SettingsFileTest, WriteThatCannotHappenReportsFalse) {
     EXPECT_EQ(test::readFile(path()), QByteArray("[s]\nk=1\n"));
 }
 
-TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileIntact) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind root";
+// Two writes that must be refused: into a folder that cannot take the new file, and over a file marked
+// read-only. Returns what went wrong, or nothing.
+std::string refusedWritesKeepTheFile(const QString& folder, const QString& path, const QByteArray& before) {
+    std::string wrong;
+    CIniFile ini(path);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture"))) {
+        wrong += "the write into a read-only folder succeeded; ";
     }
-    const QByteArray before = "[capture]\nweb_width=5\n";
-    test::writeFile(path(), before);
-    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    CIniFile ini(path());
-    EXPECT_FALSE(
-        ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture")));
-    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(test::readFile(path()), before);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (test::readFile(path) != before) {
+        wrong += "the write into a read-only folder changed the file; ";
+    }
+    QFile::setPermissions(path, QFile::ReadOwner);
+    if (ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture"))) {
+        wrong += "the write over a read-only file succeeded; ";
+    }
+    if (test::readFile(path) != before) {
+        wrong += "the write over a read-only file changed it; ";
+    }
+    return wrong;
+}
 
-    QFile::setPermissions(path(), QFile::ReadOwner);
-    EXPECT_FALSE(
-        ini.WriteString(QStringLiteral("9"), QStringLiteral("web_width"), QStringLiteral("capture")));
+TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileIntact) {
+    const QByteArray before = "[capture]\nweb_width=5\n";
+    ASSERT_TRUE(test::writeFile(path(), before));
+    if (::geteuid() != 0) {
+        EXPECT_EQ(refusedWritesKeepTheFile(m_dir.path(), path(), before), "");
+        return;
+    }
+    // Permissions do not bind root: the writes run in a child that has become the unprivileged user
+    // nobody, and it reports through a pipe and its exit status.
+    constexpr uid_t kNobody = 65534;
+    const QByteArray folder = QFile::encodeName(m_dir.path());
+    ASSERT_EQ(::chown(folder.constData(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(path()).constData(), kNobody, kNobody), 0);
+    int report[2];
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(report[0]);
+        std::string wrong;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+            ::geteuid() != kNobody) {
+            wrong = "cannot become the user nobody";
+        } else {
+            wrong = refusedWritesKeepTheFile(m_dir.path(), path(), before);
+        }
+        const bool reported =
+            ::write(report[1], wrong.data(), wrong.size()) == static_cast<ssize_t>(wrong.size());
+        ::_exit(wrong.empty() && reported ? 0 : 1);
+    }
+    ::close(report[1]);
+    std::string wrong;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof(buffer))) != 0;) {
+        if (n > 0) {
+            wrong.append(buffer, static_cast<size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    ::close(report[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << wrong;
+    EXPECT_EQ(wrong, "");
     EXPECT_EQ(test::readFile(path()), before);
 }
 

@@ -21,10 +21,20 @@ using test::TestHttpServer;
 
 const QString kFile = QStringLiteral("lumiclip_version.dat");
 
+const char* const kProxyVariables[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                       "HTTPS_PROXY", "all_proxy",  "ALL_PROXY"};
+
 class UpgradeCheck : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The local server is reached directly, and no proxy of the machine running the tests counts.
         qputenv("no_proxy", "*");
+        for (const char* name : kProxyVariables) {
+            if (qEnvironmentVariableIsSet(name)) {
+                m_proxies.emplace_back(name, qgetenv(name));
+            }
+            qunsetenv(name);
+        }
         m_previousDir = QDir::currentPath();
         ASSERT_TRUE(m_dir.isValid());
         QDir::setCurrent(m_dir.path());
@@ -34,6 +44,12 @@ protected:
         });
     }
     void TearDown() override {
+        for (const char* name : kProxyVariables) {
+            qunsetenv(name);
+        }
+        for (const auto& [name, value] : m_proxies) {
+            qputenv(name, value);
+        }
         SetMessageBoxHandler(m_previous);
         QDir::setCurrent(m_previousDir);
     }
@@ -65,6 +81,7 @@ protected:
     QString m_previousDir;
     MessageBoxHandler m_previous;
     std::vector<MessageBoxRequest> m_boxes;
+    std::vector<std::pair<const char*, QByteArray>> m_proxies;
 };
 
 TEST_F(UpgradeCheck, NewerVersionIsAnnouncedAndTheTempFileGoes) {
@@ -150,6 +167,33 @@ TEST_F(UpgradeCheck, NotConnected) {
     EXPECT_EQ(m_server.totalHits(), 0);
 }
 
+TEST_F(UpgradeCheck, BehindAProxyTheCheckGoesOnWithoutARoute) {
+    UpgradeCheckerOptions o = options();
+    o.connectionTest = [] { return false; };
+    HttpResponse r;
+    r.body = "Version: \"1.2.0\"";
+    m_server.route(QStringLiteral("/download/lumiclip/") + kFile, r);
+    const auto checkWith = [&](const char* name, const QByteArray& value) {
+        m_boxes.clear();
+        qputenv(name, value);
+        CUpgradeChecker checker(o);
+        const bool newer =
+            checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/download/lumiclip")),
+                                 kFile, QStringLiteral("1.1.0"));
+        qunsetenv(name);
+        return newer;
+    };
+    // no_proxy lets the download reach the local server directly; what counts is that it is tried.
+    EXPECT_TRUE(checkWith("https_proxy", "http://127.0.0.1:9"));
+    EXPECT_EQ(m_server.hits(QStringLiteral("/download/lumiclip/") + kFile), 1);
+    // A variable that is set but empty names no proxy.
+    EXPECT_FALSE(checkWith("http_proxy", ""));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text,
+              QStringLiteral("This application must connect to the Internet to be upgraded!"));
+    EXPECT_EQ(m_server.hits(QStringLiteral("/download/lumiclip/") + kFile), 1);
+}
+
 TEST_F(UpgradeCheck, ServerThatNeverAnswersHitsTheTimeLimit) {
     HttpResponse stall;
     stall.stall = true;
@@ -198,6 +242,35 @@ TEST(RouteTable, DefaultRouteNeedsUpNonLoopbackInterface) {
                           " 00 fe800000000000000000000000000001"
                           " 00000400 00000001 00000000 00000003 wlan0\n";
     EXPECT_TRUE(HasDefaultRoute(header, v6, up));
+}
+
+TEST(ProxyEnvironment, AnyProxyVariableInEitherCaseCountsWhenNotEmpty) {
+    const struct {
+        std::vector<std::pair<const char*, const char*>> variables;
+        bool proxy;
+    } rows[] = {
+        {{}, false},
+        {{{"http_proxy", "http://proxy:3128"}}, true},
+        {{{"HTTP_PROXY", "http://proxy:3128"}}, true},
+        {{{"https_proxy", "http://proxy:3128"}}, true},
+        {{{"HTTPS_PROXY", "http://proxy:3128"}}, true},
+        {{{"all_proxy", "socks5://proxy:1080"}}, true},
+        {{{"ALL_PROXY", "socks5://proxy:1080"}}, true},
+        {{{"http_proxy", ""}}, false},
+        {{{"http_proxy", ""}, {"HTTPS_PROXY", ""}, {"all_proxy", ""}}, false},
+        {{{"http_proxy", ""}, {"HTTPS_PROXY", "http://proxy:3128"}}, true},
+        {{{"Http_Proxy", "http://proxy:3128"}}, false},
+        {{{"ftp_proxy", "http://proxy:3128"}, {"no_proxy", "*"}}, false},
+    };
+    for (const auto& row : rows) {
+        QProcessEnvironment environment;
+        QString shown;
+        for (const auto& [name, value] : row.variables) {
+            environment.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+            shown += QStringLiteral("%1=%2 ").arg(QString::fromLatin1(name), QString::fromLatin1(value));
+        }
+        EXPECT_EQ(ProxyConfigured(environment), row.proxy) << shown.toStdString();
+    }
 }
 
 class UrlRecorder : public QObject {
