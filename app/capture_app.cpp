@@ -14,7 +14,7 @@ bool CCaptureApp::InitInstance() {
     // reported here; the captures then fail on their own.
     m_imageLibraryStarted = EnsureImageLibrary();
     {
-        CCaptureDlg dlg(nullptr, m_settingsPath);
+        CCaptureDlg dlg(m_browser, nullptr, m_settingsPath);
         if (m_dialogHook) {
             m_dialogHook(dlg);
         }
@@ -30,7 +30,7 @@ int CCaptureApp::ExitInstance() {
         vips_shutdown();
         m_imageLibraryStarted = false;
     }
-    Browser::shared().shutdown();
+    m_browser.shutdown();
     return 0;
 }
 

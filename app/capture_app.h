@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/browser/browser.h"
+
 #include <QString>
 
 #include <functional>
@@ -30,10 +32,13 @@ public:
     void setSettingsPath(const QString& path) { m_settingsPath = path; }
     void setDialogHook(std::function<void(CCaptureDlg&)> hook) { m_dialogHook = std::move(hook); }
 
+    // Where the captures run; its process is gone once ExitInstance has returned.
+    Browser& browser() { return m_browser; }
     // Tests: whether the image library was started by InitInstance and not yet shut down.
     bool imageLibraryRunning() const { return m_imageLibraryStarted; }
 
 private:
+    Browser m_browser;
     bool m_imageLibraryStarted = false;
     QString m_settingsPath;
     std::function<void(CCaptureDlg&)> m_dialogHook;

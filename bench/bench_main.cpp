@@ -4,6 +4,7 @@
 #include "bench/process_memory.h"
 
 #include "core/browser/browser.h"
+#include "core/browser/browser_process.h"
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
@@ -84,7 +85,8 @@ struct CaptureRun {
 };
 
 // One capture in a fresh browser context, waited for by a local event loop as the capture host does.
-CaptureRun captureOnce(const QString& url, const QString& output, const EncoderId& encoder) {
+CaptureRun captureOnce(Browser& browser, const QString& url, const QString& output,
+                       const EncoderId& encoder) {
     CaptureRun run;
     QElapsedTimer clock;
     clock.start();
@@ -92,7 +94,9 @@ CaptureRun captureOnce(const QString& url, const QString& output, const EncoderI
     options.url = url;
     options.viewWidth = kViewWidth;
     options.viewHeight = kViewHeight;
-    PageCapture capture(Browser::shared(), options);
+    options.imageWidth = kImageWidth;
+    options.imageHeight = kImageHeight;
+    PageCapture capture(browser, options);
     QEventLoop loop;
     QObject::connect(&capture, &PageCapture::finished, &loop, &QEventLoop::quit);
     capture.start();
@@ -113,8 +117,9 @@ CaptureRun captureOnce(const QString& url, const QString& output, const EncoderI
         return run;
     }
     QString error;
-    if (!RenderSnapshotToFile(outcome.snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight,
-                              encoder, &error)) {
+    CaptureOptions image = options;
+    image.outputPath = output;
+    if (!WriteSnapshotImage(outcome.snapshot, image, encoder, &error)) {
         run.error = error;
         return run;
     }
@@ -208,6 +213,7 @@ void onTerminate(int sig) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumiclip-bench"));
+    Browser browser;
     Options options;
     if (!parseOptions(app, &options)) {
         return 2;
@@ -250,17 +256,17 @@ int main(int argc, char** argv) {
     // Warm-up: the first capture starts the browser; its time is reported on its own.
     double firstMs = 0;
     for (int i = 0; i < options.warmup; ++i) {
-        const CaptureRun run = captureOnce(url, output, jpeg);
+        const CaptureRun run = captureOnce(browser, url, output, jpeg);
         if (!run.ok) {
             std::fprintf(stderr, "lumiclip-bench: warm-up capture failed: %s\n", qUtf8Printable(run.error));
-            Browser::shared().shutdown();
+            browser.shutdown();
             return 1;
         }
         if (i == 0) {
             firstMs = run.totalMs;
         }
     }
-    const pid_t browserPid = Browser::shared().pid();
+    const pid_t browserPid = browser.pid();
     settle(kSettleMs);
     const ProcessTreeMemory memStart = MeasureProcessTree(browserPid);
     ProcessTreeMemory memMid;
@@ -272,7 +278,7 @@ int main(int argc, char** argv) {
     QString firstFailure;
     const int mid = options.captures / 2;
     for (int i = 1; i <= options.captures; ++i) {
-        const CaptureRun run = captureOnce(url, output, jpeg);
+        const CaptureRun run = captureOnce(browser, url, output, jpeg);
         if (run.ok) {
             captureTimes.push_back(run.captureMs);
             totalTimes.push_back(run.totalMs);
@@ -290,8 +296,8 @@ int main(int argc, char** argv) {
     }
     settle(kSettleMs);
     const ProcessTreeMemory memEnd = MeasureProcessTree(browserPid);
-    const bool sameBrowser = Browser::shared().pid() == browserPid;
-    Browser::shared().shutdown();
+    const bool sameBrowser = browser.pid() == browserPid;
+    browser.shutdown();
     if (png.isEmpty()) {
         std::fprintf(stderr, "lumiclip-bench: every capture failed: %s\n", qUtf8Printable(firstFailure));
         return 1;
@@ -305,12 +311,17 @@ int main(int argc, char** argv) {
     PageSnapshot snapshot;
     snapshot.png = png;
     snapshot.hasBody = true;
+    CaptureOptions imageStep;
+    imageStep.viewWidth = kViewWidth;
+    imageStep.viewHeight = kViewHeight;
+    imageStep.imageWidth = kImageWidth;
+    imageStep.imageHeight = kImageHeight;
+    imageStep.outputPath = output;
     QSize encodedSize;
     for (int i = 0; i < options.imageRuns; ++i) {
         QElapsedTimer clock;
         clock.start();
-        const QByteArray jpegBytes =
-            EncodeViewImage(png, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg, &error);
+        const QByteArray jpegBytes = EncodeViewImage(png, imageStep, jpeg, &error);
         encodeTimes.push_back(elapsedMs(clock));
         if (jpegBytes.isEmpty()) {
             std::fprintf(stderr, "lumiclip-bench: image step failed: %s\n", qUtf8Printable(error));
@@ -322,8 +333,7 @@ int main(int argc, char** argv) {
             encodedSize = QSize(check.width(), check.height());
         }
         clock.restart();
-        if (!RenderSnapshotToFile(snapshot, output, kViewWidth, kViewHeight, kImageWidth, kImageHeight, jpeg,
-                                  &error)) {
+        if (!WriteSnapshotImage(snapshot, imageStep, jpeg, &error)) {
             std::fprintf(stderr, "lumiclip-bench: image step failed: %s\n", qUtf8Printable(error));
             return 1;
         }
@@ -344,7 +354,7 @@ int main(int argc, char** argv) {
     printRow("warm capture + image step + file", warmTotal.median, warmTotal.p90, QString());
     printRow("image step (EncodeViewImage)", encode.median, encode.p90,
              verdict(encode.median, kImageTargetMs));
-    printRow("image step + file (RenderSnapshotToFile)", write.median, write.p90, QString());
+    printRow("image step + file (WriteSnapshotImage)", write.median, write.p90, QString());
     std::printf("  warm captures: %d timed, %d failed%s%s; image step %dx%d, %d runs\n", warm.count, failures,
                 firstFailure.isEmpty() ? "" : ", first failure: ", qUtf8Printable(firstFailure),
                 encodedSize.width(), encodedSize.height(), encode.count);

@@ -28,9 +28,7 @@ void BatchRunner::start() {
     // The browser is starting in its own processes now; start the image library meanwhile (module
     // loading and all) rather than after the first page, where it would delay the first image.
     EncoderId encoder;
-    FindEncoderByMime(
-        QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(m_settings.format))]),
-        &encoder);
+    EncoderForFormat(m_settings.capture.format, &encoder);
 }
 
 bool BatchRunner::allSucceeded() const {
@@ -74,11 +72,9 @@ void BatchRunner::launchMore() {
             complete(index, result);
             continue;
         }
-        CaptureOptions options;
+        CaptureOptions options = m_settings.capture;
         options.url = item.address.isEmpty() ? item.url : item.address;
-        options.viewWidth = m_settings.viewWidth;
-        options.viewHeight = m_settings.viewHeight;
-        options.limits.pageMs = m_settings.timeLimitMs;
+        options.outputPath = item.output;
         auto* capture = new PageCapture(m_browser, options, this);
         connect(capture, &PageCapture::finished, this,
                 [this, capture, index] { onCaptureFinished(capture, index); });
@@ -104,17 +100,16 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
         result.error = outcome.error;
     } else if (outcome.waitEnd == WaitEnd::TimedOut) {
         result.error = QStringLiteral("the page did not finish loading within %1 s")
-                           .arg(m_settings.timeLimitMs / 1000.0);
+                           .arg(capture->options().limits.pageMs / 1000.0);
     } else if (!outcome.navigationError.isEmpty()) {
         result.error = QStringLiteral("the page did not load: %1").arg(outcome.navigationError);
     } else if (outcome.httpStatus >= 400) {
         result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
     } else {
         EncoderId encoder;
-        EncoderForFormat(m_settings.format, &encoder);  // none: the writer names the missing encoder
+        EncoderForFormat(capture->options().format, &encoder);  // none: the writer names the missing encoder
         QString error;
-        if (RenderSnapshotToFile(outcome.snapshot, result.output, m_settings.viewWidth, m_settings.viewHeight,
-                                 m_settings.imageWidth, m_settings.imageHeight, encoder, &error)) {
+        if (WriteSnapshotImage(outcome.snapshot, capture->options(), encoder, &error)) {
             result.ok = true;
             result.bytes = QFileInfo(result.output).size();
         } else {
@@ -144,9 +139,9 @@ void BatchRunner::report(const BatchResult& result) {
         const QJsonObject line{
             {QStringLiteral("url"), result.url},
             {QStringLiteral("output"), result.output},
-            {QStringLiteral("width"), m_settings.imageWidth},
-            {QStringLiteral("height"), m_settings.imageHeight},
-            {QStringLiteral("format"), m_settings.format},
+            {QStringLiteral("width"), m_settings.capture.imageWidth},
+            {QStringLiteral("height"), m_settings.capture.imageHeight},
+            {QStringLiteral("format"), m_settings.capture.format},
             {QStringLiteral("bytes"), result.bytes},
             {QStringLiteral("milliseconds"), result.milliseconds},
             {QStringLiteral("ok"), result.ok},
@@ -156,8 +151,9 @@ void BatchRunner::report(const BatchResult& result) {
         std::fflush(stdout);
     } else if (result.ok) {
         std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(PrintableText(result.output)),
-                     m_settings.imageWidth, m_settings.imageHeight, qUtf8Printable(m_settings.format),
-                     static_cast<long long>(result.bytes), qUtf8Printable(PrintableText(result.url)));
+                     m_settings.capture.imageWidth, m_settings.capture.imageHeight,
+                     qUtf8Printable(m_settings.capture.format), static_cast<long long>(result.bytes),
+                     qUtf8Printable(PrintableText(result.url)));
         std::fflush(stdout);
     }
     if (!result.ok) {

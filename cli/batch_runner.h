@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/capture_options.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -24,12 +26,8 @@ struct BatchItem {
 };
 
 struct BatchSettings {
-    int viewWidth = 810;
-    int viewHeight = 600;
-    int imageWidth = 180;
-    int imageHeight = 138;
-    QString format = QStringLiteral("JPG");
-    int timeLimitMs = 30000;
+    // Every page's capture: its address and output path are each item's own.
+    CaptureOptions capture;
     int jobs = 2;
     bool json = false;
     bool progress = false;

@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
-#include "core/image/image_writer.h"
+#include "core/capture/capture_options.h"
+#include "core/image/image_format.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -9,13 +10,13 @@
 namespace lumiclip {
 
 const QStringList& CliFormats() {
-    static const QStringList formats{QStringLiteral("JPG"), QStringLiteral("GIF"), QStringLiteral("PNG")};
+    static const QStringList formats = ImageFormatNames();
     return formats;
 }
 
 QString CliFormatName(const QString& name) {
-    const QString upper = name.trimmed().toUpper();
-    return CliFormats().contains(upper) ? upper : QString();
+    const ImageFormat* format = FindImageFormat(name.trimmed(), Qt::CaseInsensitive);
+    return format ? QLatin1String(format->name) : QString();
 }
 
 bool OutputIsFolder(const CliOptions& options) {
@@ -125,8 +126,9 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
                 return ParseStatus::UsageError;
             }
             const bool view = arg == QStringLiteral("--view");
-            if (!ParseSize(v, view ? &options->viewWidth : &options->imageWidth,
-                           view ? &options->viewHeight : &options->imageHeight)) {
+            CaptureOptions& capture = options->capture;
+            if (!ParseSize(v, view ? &capture.viewWidth : &capture.imageWidth,
+                           view ? &capture.viewHeight : &capture.imageHeight)) {
                 *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3")
                              .arg(arg, v)
                              .arg(kMaxCaptureSide);
@@ -143,7 +145,7 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
                              .arg(arg, PrintableText(v), CliFormats().join(QStringLiteral(", ")));
                 return ParseStatus::UsageError;
             }
-            options->format = format;
+            options->capture.format = format;
             options->formatGiven = true;
         } else if (arg == QStringLiteral("--timeout") || arg == QStringLiteral("-j") ||
                    arg == QStringLiteral("--jobs")) {
@@ -159,7 +161,11 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
                              .arg(timeout ? 3600 : 16);
                 return ParseStatus::UsageError;
             }
-            (timeout ? options->timeoutSeconds : options->jobs) = n;
+            if (timeout) {
+                options->capture.limits.pageMs = n * 1000;
+            } else {
+                options->jobs = n;
+            }
         } else {
             *error = QStringLiteral("unknown option %1").arg(PrintableText(arg));
             return ParseStatus::UsageError;
@@ -174,33 +180,35 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
 
 QString CliUsage() {
     return QStringLiteral(
-        "Usage: lumiclip-cli [options] URL...\n"
-        "Captures web pages as images of an exact size.\n"
-        "\n"
-        "  -o, --output PATH     where the images go. A folder with -i, with several addresses,\n"
-        "                        when PATH ends in \"/\" or is an existing folder; else, for one\n"
-        "                        address, the image file. Default: the settings' output path for\n"
-        "                        one address, else the current folder\n"
-        "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
-        "      --view WxH        browser view size (default 810x600)\n"
-        "      --size WxH        image size (default 180x138)\n"
-        "  -f, --format FORMAT   JPG, GIF or PNG (default JPG)\n"
-        "      --timeout SECONDS longest a page may load (default 30)\n"
-        "  -j, --jobs N          pages captured at once (default 2)\n"
-        "      --settings FILE   settings file for the defaults (default: the program's Lumiclip.ini)\n"
-        "      --json            one JSON object per line per result\n"
-        "      --web-only        refuse every address but http: and https: ones\n"
-        "  -h, --help            this text\n"
-        "      --version         the version\n"
-        "\n"
-        "\n"
-        "An address without a scheme is completed as a browser's address bar does: example.org\n"
-        "becomes http://example.org, an absolute path a file: address. file: addresses capture\n"
-        "local files with the rights of the user running the tool; use --web-only for lists\n"
-        "taken from others.\n"
-        "\n"
-        "Exit status: 0 all captured, 1 some capture failed, 2 usage error, 128+N ended by\n"
-        "signal N (each address not captured is reported as interrupted).\n");
+               "Usage: lumiclip-cli [options] URL...\n"
+               "Captures web pages as images of an exact size.\n"
+               "\n"
+               "  -o, --output PATH     where the images go. A folder with -i, with several addresses,\n"
+               "                        when PATH ends in \"/\" or is an existing folder; else, for one\n"
+               "                        address, the image file. Default: the settings' output path for\n"
+               "                        one address, else the current folder\n"
+               "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
+               "      --view WxH        browser view size (default 810x600)\n"
+               "      --size WxH        image size (default 180x138)\n"
+               "  -f, --format FORMAT   %1 (default JPG)\n"
+               "      --timeout SECONDS longest a page may load (default 30)\n"
+               "  -j, --jobs N          pages captured at once (default 2)\n"
+               "      --settings FILE   settings file for the defaults (default: the program's "
+               "Lumiclip.ini)\n"
+               "      --json            one JSON object per line per result\n"
+               "      --web-only        refuse every address but http: and https: ones\n"
+               "  -h, --help            this text\n"
+               "      --version         the version\n"
+               "\n"
+               "\n"
+               "An address without a scheme is completed as a browser's address bar does: example.org\n"
+               "becomes http://example.org, an absolute path a file: address. file: addresses capture\n"
+               "local files with the rights of the user running the tool; use --web-only for lists\n"
+               "taken from others.\n"
+               "\n"
+               "Exit status: 0 all captured, 1 some capture failed, 2 usage error, 128+N ended by\n"
+               "signal N (each address not captured is reported as interrupted).\n")
+        .arg(CliFormats().join(QStringLiteral(", ")));
 }
 
 QString FileNameForUrl(const QString& url, const QString& format) {
@@ -231,7 +239,8 @@ QString FileNameForUrl(const QString& url, const QString& format) {
     if (base.isEmpty()) {
         base = QStringLiteral("page");
     }
-    return base.left(120) + QLatin1Char('.') + format.toLower();
+    const ImageFormat* known = FindImageFormat(format, Qt::CaseInsensitive);
+    return base.left(120) + QLatin1Char('.') + (known ? QLatin1String(known->extension) : format.toLower());
 }
 
 }  // namespace lumiclip

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/capture_options.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,12 +15,9 @@ struct CliOptions {
     QString inputList;
     QString output;
     QString settingsFile;
-    int viewWidth = 810;
-    int viewHeight = 600;
-    int imageWidth = 180;
-    int imageHeight = 138;
-    QString format = QStringLiteral("JPG");
-    int timeoutSeconds = 30;
+    // The capture's values (each address then gets its own address and output path): the program's
+    // defaults, overridden by the settings file, overridden by the flags.
+    CaptureOptions capture;
     int jobs = 2;
     bool json = false;
     // Refuse every address but http and https (for lists taken from others).

@@ -19,13 +19,14 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
     }
     // A missing file reads as the defaults, like the desktop program.
     const CaptureSettings settings = LoadCaptureSettings(path);
+    CaptureOptions& capture = options->capture;
     if (!options->viewGiven) {
-        options->viewWidth = settings.web_width;
-        options->viewHeight = settings.web_height;
+        capture.viewWidth = settings.web_width;
+        capture.viewHeight = settings.web_height;
     }
     if (!options->sizeGiven) {
-        options->imageWidth = settings.img_width;
-        options->imageHeight = settings.img_height;
+        capture.imageWidth = settings.img_width;
+        capture.imageHeight = settings.img_height;
     }
     if (!options->formatGiven) {
         // The desktop program writes JPEG for a name it does not know; this tool writes only what the
@@ -37,17 +38,17 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
                     .arg(path, PrintableText(settings.img_format), CliFormats().join(QStringLiteral(", ")));
             return false;
         }
-        options->format = format;
+        capture.format = format;
     }
-    const QString sizeError =
-        CheckCaptureSizes(options->viewWidth, options->viewHeight, options->imageWidth, options->imageHeight);
+    // Checked once, here, where the values meet: the flags' own ranges were checked as they were read.
+    const QString sizeError = CheckCaptureOptions(capture);
     if (!sizeError.isEmpty()) {
         *error = QStringLiteral("settings file %1: %2").arg(path, sizeError);
         return false;
     }
     // The settings' path with the extension of the format written.
     CaptureSettings asked = settings;
-    asked.img_format = options->format;
+    asked.img_format = capture.format;
     *defaultOutput = OutputPathFor(asked);
     return true;
 }

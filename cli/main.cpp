@@ -1,9 +1,9 @@
-#include "core/browser/browser.h"
-#include "core/browser/termination_signals.h"
-#include "core/capture/user_address.h"
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
+#include "core/browser/browser.h"
+#include "core/browser/termination_signals.h"
+#include "core/capture/user_address.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,10 +70,11 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
     QSet<QString> used;
     for (const QString& url : options.urls) {
         const QString address = AddressFromUserInput(url);
-        QString name = FileNameForUrl(address, options.format);
+        QString name = FileNameForUrl(address, options.capture.format);
         const QString stem = QFileInfo(name).completeBaseName();
+        const QString extension = QFileInfo(name).suffix();
         for (int n = 2; used.contains(name); ++n) {
-            name = stem + QStringLiteral("-%1.").arg(n) + options.format.toLower();
+            name = stem + QStringLiteral("-%1.").arg(n) + extension;
         }
         used.insert(name);
         items.append(item(url, QDir(folder).filePath(name)));
@@ -126,17 +127,13 @@ int main(int argc, char** argv) {
     TerminationSignals termination;
 
     BatchSettings settings;
-    settings.viewWidth = options.viewWidth;
-    settings.viewHeight = options.viewHeight;
-    settings.imageWidth = options.imageWidth;
-    settings.imageHeight = options.imageHeight;
-    settings.format = options.format;
-    settings.timeLimitMs = options.timeoutSeconds * 1000;
+    settings.capture = options.capture;
     settings.jobs = options.jobs;
     settings.json = options.json;
     settings.progress = !options.json && items.size() > 1 && ::isatty(STDERR_FILENO) != 0;
 
-    BatchRunner runner(Browser::shared(), items, settings);
+    Browser browser;
+    BatchRunner runner(browser, items, settings);
     QObject::connect(&runner, &BatchRunner::finished, &app, &QCoreApplication::quit);
     runner.start();
     app.exec();
@@ -144,7 +141,7 @@ int main(int argc, char** argv) {
         // Before the browser goes: a page whose capture fails as its pipe closes would start the next.
         runner.interrupt();
     }
-    Browser::shared().shutdown();
+    browser.shutdown();
     if (termination.received() != 0) {
         std::fprintf(stderr, "lumiclip-cli: interrupted\n");
         return 128 + termination.received();

@@ -49,7 +49,8 @@ private:
 
 }  // namespace
 
-CCaptureDlg::CCaptureDlg(QWidget* parent, const QString& iniPath) : QDialog(parent), m_iniPath(iniPath) {
+CCaptureDlg::CCaptureDlg(Browser& browser, QWidget* parent, const QString& iniPath)
+    : QDialog(parent), m_browser(browser), m_iniPath(iniPath) {
     InitLumiclipResources();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

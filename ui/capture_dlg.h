@@ -1,8 +1,8 @@
 #pragma once
 
-#include "preview/picture.h"
 #include "core/settings/capture_settings.h"
 #include "core/settings/ini_file.h"
+#include "preview/picture.h"
 #include "widgets/hyperlink_static.h"
 
 #include <QDialog>
@@ -23,6 +23,7 @@ class QPushButton;
 
 namespace lumiclip {
 
+class Browser;
 class CVTCreateHTMLImage;
 
 // What the save-as command asks of the save-file dialog.
@@ -73,8 +74,9 @@ public:
         ID_MAKER_PAGE = 32779,
     };
 
-    // iniPath: the settings file; empty means SettingsFilePath().
-    explicit CCaptureDlg(QWidget* parent = nullptr, const QString& iniPath = QString());
+    // browser: where the captures run, kept by the owner. iniPath: the settings file; empty means
+    // SettingsFilePath().
+    explicit CCaptureDlg(Browser& browser, QWidget* parent = nullptr, const QString& iniPath = QString());
     ~CCaptureDlg() override;
 
     // The control of a dialog item, or null.
@@ -149,6 +151,7 @@ private:
     QString m_strStatus;
     std::unique_ptr<CVTCreateHTMLImage> m_pCaptureHost;
 
+    Browser& m_browser;
     QString m_iniPath;
     bool m_bInCreateImage = false;
     int m_captureTimeLimitMs = 0;

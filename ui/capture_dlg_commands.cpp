@@ -2,6 +2,7 @@
 #include "app/about_dlg.h"
 #include "core/capture/create_html_image.h"
 #include "core/capture/user_address.h"
+#include "core/image/image_format.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
 #include "ui/options_dlg.h"
@@ -103,7 +104,7 @@ void CCaptureDlg::OnCapture() {
     EnableControls(false);
     GetDlgItem(IDC_PREVIEW)->hide();
     m_pCaptureHost.reset();
-    m_pCaptureHost = std::make_unique<CVTCreateHTMLImage>();
+    m_pCaptureHost = std::make_unique<CVTCreateHTMLImage>(m_browser);
     m_pCaptureHost->Create(this);
     m_pCaptureHost->m_strFormat = m_settings.img_format;
     if (m_captureTimeLimitMs > 0) {
@@ -194,9 +195,7 @@ void CCaptureDlg::OnSaveImageAs() {
     SaveFileRequest request;
     request.suggestedName = QStringLiteral("website.") + format;
     request.defaultSuffix = format;
-    request.filters = {QStringLiteral("All Supported File (*.jpg *.gif *.png)"),
-                       QStringLiteral("JPG/JPEG files (*.jpg)"), QStringLiteral("GIF files (*.gif)"),
-                       QStringLiteral("PNG files (*.png)")};
+    request.filters = SaveAsFilters();
     request.confirmOverwrite = true;
     request.owner = this;
     const std::optional<QString> chosen =

@@ -1,5 +1,7 @@
 #include "ui/options_dlg.h"
 
+#include "core/image/image_format.h"
+
 #include "ui/data_exchange.h"
 #include "widgets/dialog_units.h"
 
@@ -146,9 +148,7 @@ void COptionsDlg::showEvent(QShowEvent* event) {
 
 void COptionsDlg::OnInitDialog() {
     m_comboFormat->clear();
-    m_comboFormat->addItem(QStringLiteral("JPG"));
-    m_comboFormat->addItem(QStringLiteral("GIF"));
-    m_comboFormat->addItem(QStringLiteral("PNG"));
+    m_comboFormat->addItems(ImageFormatNames(true));
     // The lock is on at every opening, whatever it was before.
     m_bRatioLock = true;
     UpdateData(false);

@@ -1,70 +1,35 @@
 #include "core/browser/browser.h"
 
+#include "core/browser/local_browser_launcher.h"
 #include "core/cdp/cdp_connection.h"
-#include "core/cdp/pipe_transport.h"
 
-#include <QCoreApplication>
 #include <QTimer>
-
-#include <csignal>
-#include <cstdlib>
 
 namespace lumiclip {
 
-namespace {
-
-// Read by the exit hook, which may run when Qt is already gone.
-volatile pid_t g_browserGroup = -1;
-
-void killBrowserAtExit() {
-    if (g_browserGroup > 0) {
-        ::kill(-g_browserGroup, SIGKILL);
-    }
-}
-
-void shutdownBeforeQtEnds() {
-    Browser::shared().shutdown();
-}
-
-}  // namespace
-
 void Browser::EmergencyKill() {
-    killBrowserAtExit();
+    LocalBrowserLauncher::KillAll();
 }
 
-Browser& Browser::shared() {
-    // Deliberately never destroyed: it is shut down explicitly, before Qt's own teardown.
-    static Browser* browser = new Browser;
-    return *browser;
-}
+Browser::Browser(std::unique_ptr<BrowserLauncher> launcher, QObject* parent)
+    : QObject(parent),
+      m_launcher(launcher ? std::move(launcher) : std::make_unique<LocalBrowserLauncher>()) {}
 
-Browser::Browser() = default;
 Browser::~Browser() {
     shutdown();
 }
 
 bool Browser::ensureStarted(QString* error) {
-    if (m_connection && m_connection->isOpen() && m_process && m_process->isRunning()) {
+    if (m_connection && m_connection->isOpen() && m_launcher->isRunning()) {
         return true;
     }
-    if (m_connection || m_process) {
-        shutdown();
-    }
-    if (!m_hooksInstalled) {
-        m_hooksInstalled = true;
-        std::atexit(killBrowserAtExit);
-        qAddPostRoutine(shutdownBeforeQtEnds);
-    }
-    m_executable = FindBrowserExecutable();
-    auto process = std::make_unique<BrowserProcess>();
-    if (!process->start(m_executable, error)) {
+    shutdown();
+    CdpTransport* transport = m_launcher->launch(error);
+    if (!transport) {
         return false;
     }
-    g_browserGroup = process->pid();
-    auto* transport = new PipeTransport(process->takeWriteFd(), process->takeReadFd());
     m_connection = new CdpConnection(transport, this);
     connect(m_connection, &CdpConnection::closed, this, &Browser::onConnectionClosed);
-    m_process = std::move(process);
     return true;
 }
 
@@ -84,9 +49,7 @@ void Browser::shutdown() {
         // Best effort: the message fits the pipe, so it goes out without the event loop.
         m_connection->call(QStringLiteral("Browser.close"), {}, {}, 1000, this, [](const CdpReply&) {});
     }
-    if (m_process) {
-        m_process->stop(m_connection && m_connection->isOpen() ? 3000 : 500);
-    }
+    m_launcher->stop(m_connection && m_connection->isOpen() ? 3000 : 500);
     if (m_connection) {
         CdpConnection* connection = m_connection;
         m_connection = nullptr;
@@ -94,8 +57,6 @@ void Browser::shutdown() {
         connection->close(QStringLiteral("browser closed"));
         connection->deleteLater();
     }
-    m_process.reset();
-    g_browserGroup = -1;
 }
 
 }  // namespace lumiclip

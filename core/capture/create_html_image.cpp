@@ -1,8 +1,8 @@
 #include "core/capture/create_html_image.h"
 
 #include "core/browser/browser.h"
+#include "core/capture/capture_options.h"
 #include "core/capture/page_capture.h"
-#include "core/image/image_writer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -11,7 +11,7 @@
 
 namespace lumiclip {
 
-CCreateHTMLImage::CCreateHTMLImage() = default;
+CCreateHTMLImage::CCreateHTMLImage(Browser& browser) : m_browser(browser) {}
 
 CCreateHTMLImage::~CCreateHTMLImage() {
     if (m_capture) {
@@ -22,7 +22,7 @@ CCreateHTMLImage::~CCreateHTMLImage() {
 
 bool CCreateHTMLImage::Create(QObject* pParentWnd) {
     QString error;
-    if (!Browser::shared().ensureStarted(&error)) {
+    if (!m_browser.ensureStarted(&error)) {
         m_createError = QStringLiteral("the browser could not be started: %1").arg(error);
         m_lastError = m_createError;
         return false;
@@ -46,9 +46,15 @@ bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString
         m_lastError = QStringLiteral("no document to draw");
         return false;
     }
+    CaptureOptions options;
+    options.outputPath = outputPath;
+    options.viewWidth = viewWidth;
+    options.viewHeight = viewHeight;
+    options.imageWidth = imageWidth;
+    options.imageHeight = imageHeight;
+    options.format = m_strFormat;
     QString error;
-    if (!RenderSnapshotToFile(*pDocument, outputPath, viewWidth, viewHeight, imageWidth, imageHeight,
-                              m_clsidEncoder, &error)) {
+    if (!WriteSnapshotImage(*pDocument, options, m_clsidEncoder, &error)) {
         m_lastError = error;
         return false;
     }
@@ -84,19 +90,23 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
         m_lastError = QStringLiteral("this host has already captured a page");
         return false;
     }
+    CaptureOptions options;
+    options.url = url;
+    options.outputPath = outputPath;
+    options.viewWidth = viewWidth;
+    options.viewHeight = viewHeight;
+    options.imageWidth = imageWidth;
+    options.imageHeight = imageHeight;
+    options.format = m_strFormat;
+    options.limits.pageMs = m_timeLimitMs;
     // Sizes a hand-edited settings file can hold but no raster can: refuse before any work.
-    const QString sizeError = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
+    const QString sizeError = CheckCaptureOptions(options);
     if (!sizeError.isEmpty()) {
         m_lastError = sizeError;
         return false;
     }
 
-    CaptureOptions options;
-    options.url = url;
-    options.viewWidth = viewWidth;
-    options.viewHeight = viewHeight;
-    options.limits.pageMs = m_timeLimitMs;
-    auto* capture = new PageCapture(Browser::shared(), options, this);
+    auto* capture = new PageCapture(m_browser, options, this);
     m_capture = capture;
     m_topLevelComplete = false;
     m_waitOver = false;

@@ -12,6 +12,7 @@
 
 namespace lumiclip {
 
+class Browser;
 class PageCapture;
 struct PageSnapshot;
 
@@ -40,11 +41,12 @@ class CCreateHTMLImage : public QObject {
     Q_DISABLE_COPY_MOVE(CCreateHTMLImage)
 
 public:
-    CCreateHTMLImage();
+    // The host captures in browser, which its owner keeps.
+    explicit CCreateHTMLImage(Browser& browser);
     ~CCreateHTMLImage() override;
 
-    // Attaches the host to its parent (which receives the notifications) and makes sure the shared
-    // browser runs. False when no browser could be started.
+    // Attaches the host to its parent (which receives the notifications) and makes sure the browser
+    // runs. False when no browser could be started.
     bool Create(QObject* pParentWnd);
 
     // Runs one capture; 1 when the page was loaded, drawn and the image file written, else 0.
@@ -87,6 +89,7 @@ protected:
 private:
     void PostToParent();
 
+    Browser& m_browser;
     bool m_created = false;
     bool m_waiting = false;
     bool m_topLevelComplete = false;
@@ -106,7 +109,7 @@ class CVTCreateHTMLImage final : public CCreateHTMLImage {
     Q_OBJECT
 
 public:
-    CVTCreateHTMLImage() = default;
+    explicit CVTCreateHTMLImage(Browser& browser) : CCreateHTMLImage(browser) {}
 
 protected:
     void OnDocumentComplete(bool topLevel) override;

@@ -1,6 +1,7 @@
 #include "core/capture/page_snapshot.h"
 
 #include "core/cdp/cdp_session.h"
+#include "core/image/image_writer.h"
 
 #include <memory>
 
@@ -59,6 +60,15 @@ void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, Snap
             });
         },
         timeoutMs);
+}
+
+bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
+                        QString* error) {
+    if (!snapshot.hasBody) {
+        *error = QStringLiteral("the document has no body to draw");
+        return false;
+    }
+    return WriteViewImage(snapshot.png, options, encoder, error);
 }
 
 }  // namespace lumiclip

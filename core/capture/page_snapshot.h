@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/capture/capture_options.h"
+#include "core/image/encoder_table.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -24,5 +27,10 @@ using SnapshotDone = std::function<void(bool ok, const QString& error, const Pag
 // load, keeps to itself; ending scripts costs nothing when none runs), checks for a body and takes
 // a screenshot of the view. done() is called once, from the event loop, unless context goes first.
 void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, SnapshotDone done);
+
+// The image step for a snapshot: its rendering drawn, scaled, encoded and written as the options say.
+// A document without a body (an SVG document, say) gives no image.
+bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
+                        QString* error);
 
 }  // namespace lumiclip

@@ -3,9 +3,12 @@
 namespace lumiclip {
 
 ReadyWatcher::ReadyWatcher(const TimeLimits& limits, QObject* parent) : QObject(parent), m_limits(limits) {
+    // Precise, like the limit: a coarse timer may fire a few per cent early.
     m_graceTimer.setSingleShot(true);
+    m_graceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_graceTimer, &QTimer::timeout, this, [this] { end(m_pendingEnd); });
     m_errorPageTimer.setSingleShot(true);
+    m_errorPageTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_errorPageTimer, &QTimer::timeout, this, [this] { end(WaitEnd::Loaded); });
 }
 

@@ -1,5 +1,6 @@
 #include "core/image/encoder_table.h"
 
+#include "core/image/image_format.h"
 #include "core/image/vips_include.h"
 
 #include <mutex>
@@ -40,11 +41,12 @@ const std::vector<EncoderId>& installedEncoders() {
 }  // namespace
 
 int MimeIndexForFormat(const QString& format) {
-    if (format == QStringLiteral("GIF")) {
-        return 2;
-    }
-    if (format == QStringLiteral("PNG")) {
-        return 4;
+    const ImageFormat* known = FindImageFormat(format, Qt::CaseSensitive);
+    const QLatin1String mimeType(known ? known->mimeType : "image/jpeg");
+    for (std::size_t i = 0; i < kImageMimeTypes.size(); ++i) {
+        if (mimeType == QLatin1String(kImageMimeTypes[i])) {
+            return static_cast<int>(i);
+        }
     }
     return 1;
 }
@@ -61,8 +63,8 @@ int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid) {
 }
 
 bool EncoderForFormat(const QString& format, EncoderId* pClsid) {
-    const auto index = static_cast<std::size_t>(MimeIndexForFormat(format));
-    return FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[index]), pClsid) != -1;
+    const ImageFormat* known = FindImageFormat(format, Qt::CaseSensitive);
+    return FindEncoderByMime(QLatin1String(known ? known->mimeType : "image/jpeg"), pClsid) != -1;
 }
 
 bool EnsureImageLibrary(QString* error) {

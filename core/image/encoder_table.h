@@ -10,8 +10,8 @@ namespace lumiclip {
 inline constexpr std::array<const char*, 5> kImageMimeTypes{"image/bmp", "image/jpeg", "image/gif",
                                                             "image/tiff", "image/png"};
 
-// Index into kImageMimeTypes for a format name: "JPG" 1, "GIF" 2, "PNG" 4, compared exactly
-// (case-sensitive); anything else, the empty name included, 1.
+// Index into kImageMimeTypes for a format name of the format table, compared exactly (case-sensitive):
+// "JPG" 1, "GIF" 2, "PNG" 4; anything else, the empty name included, 1.
 int MimeIndexForFormat(const QString& format);
 
 // Identifies an installed encoder: the image library's saver that writes the MIME type. Null until one
@@ -27,8 +27,8 @@ struct EncoderId {
 // copied to *pClsid; -1 when there is none, leaving *pClsid unchanged.
 int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid);
 
-// The installed encoder for a format name (by MimeIndexForFormat) into *pClsid; false when this image
-// library has none, leaving *pClsid unchanged.
+// The installed encoder for a format name of the format table (exact; any other name: JPEG) into
+// *pClsid; false when this image library has none, leaving *pClsid unchanged.
 bool EncoderForFormat(const QString& format, EncoderId* pClsid);
 
 // Starts the image library once per process; false (with the reason) when it cannot start.

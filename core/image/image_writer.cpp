@@ -1,6 +1,5 @@
 #include "core/image/image_writer.h"
 
-#include "core/capture/page_snapshot.h"
 #include "core/image/memory_bitmap_dc.h"
 
 #include <QFile>
@@ -58,9 +57,13 @@ bool writeAll(int fd, const char* data, qsizetype size) {
 
 }  // namespace
 
-QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int viewHeight, int imageWidth,
-                           int imageHeight, const EncoderId& encoder, QString* error) {
-    const QString sizeError = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
+QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
+                           const EncoderId& encoder, QString* error) {
+    const int viewWidth = options.viewWidth;
+    const int viewHeight = options.viewHeight;
+    const int imageWidth = options.imageWidth;
+    const int imageHeight = options.imageHeight;
+    const QString sizeError = CheckCaptureOptions(options);
     if (!sizeError.isEmpty()) {
         *error = sizeError;
         return {};
@@ -84,21 +87,10 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int vi
         // FORCE: exactly this size, the two axes scaled independently.
         const vips::VImage scaled = raster->thumbnail_image(
             imageWidth, vips::VImage::option()->set("height", imageHeight)->set("size", VIPS_SIZE_FORCE));
+        // The encoder names its saver; the library calls it by that name.
         VipsBlob* blob = nullptr;
-        if (encoder.saver == QStringLiteral("jpegsave_buffer")) {
-            blob = scaled.jpegsave_buffer();
-        } else if (encoder.saver == QStringLiteral("gifsave_buffer")) {
-            blob = scaled.gifsave_buffer();
-        } else if (encoder.saver == QStringLiteral("pngsave_buffer")) {
-            blob = scaled.pngsave_buffer();
-        } else if (encoder.saver == QStringLiteral("tiffsave_buffer")) {
-            blob = scaled.tiffsave_buffer();
-        } else if (encoder.saver == QStringLiteral("webpsave_buffer")) {
-            blob = scaled.webpsave_buffer();
-        } else {
-            *error = QStringLiteral("unknown image encoder %1").arg(encoder.saver);
-            return {};
-        }
+        vips::VImage::call(encoder.saver.toLatin1().constData(),
+                           vips::VImage::option()->set("in", scaled)->set("buffer", &blob));
         size_t length = 0;
         const void* data = vips_blob_get(blob, &length);
         QByteArray bytes(static_cast<const char*>(data), static_cast<qsizetype>(length));
@@ -165,16 +157,10 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     return true;
 }
 
-bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
-                          int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
-                          QString* error) {
-    if (!snapshot.hasBody) {
-        *error = QStringLiteral("the document has no body to draw");
-        return false;
-    }
-    const QByteArray bytes =
-        EncodeViewImage(snapshot.png, viewWidth, viewHeight, imageWidth, imageHeight, encoder, error);
-    return !bytes.isEmpty() && WriteFileAtomically(outputPath, bytes, error);
+bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
+                    QString* error) {
+    const QByteArray bytes = EncodeViewImage(renderingPng, options, encoder, error);
+    return !bytes.isEmpty() && WriteFileAtomically(options.outputPath, bytes, error);
 }
 
 }  // namespace lumiclip

@@ -8,22 +8,19 @@
 
 namespace lumiclip {
 
-struct PageSnapshot;
-
 // The image step of a capture: the page's rendering is drawn at the origin of a white raster of the
-// view size, the raster is scaled to exactly imageWidth x imageHeight (each axis on its own) and encoded
-// with the encoder. Returns the encoded bytes, or empty with *error set.
-QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int viewHeight, int imageWidth,
-                           int imageHeight, const EncoderId& encoder, QString* error);
+// options' view size, the raster is scaled to exactly their image size (each axis on its own) and
+// encoded with the encoder. Returns the encoded bytes, or empty with *error set.
+QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
+                           const EncoderId& encoder, QString* error);
 
 // Writes bytes to path so that the file is either the whole new image or untouched: a temporary file in
 // the same folder, renamed over the target; on any failure the temporary file goes. The error names the
 // path and the system's reason ("cannot write <path>: No space left on device").
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
-// EncodeViewImage, then WriteFileAtomically. The snapshot must have a body to draw.
-bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
-                          int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
-                          QString* error);
+// EncodeViewImage, then WriteFileAtomically to the options' output path.
+bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
+                    QString* error);
 
 }  // namespace lumiclip

@@ -30,7 +30,7 @@ TEST(CaptureAppBrowser, ExitDuringACaptureWaitsForItAndLeavesNoBrowser) {
         dlg.setCaptureTimeLimitMs(20000);
         QTimer::singleShot(0, &dlg, [&] {
             QTimer::singleShot(1000, &dlg, [&] {
-                browserPid = Browser::shared().pid();
+                browserPid = app.browser().pid();
                 dlg.OnCommand(CCaptureDlg::ID_EXIT);
                 hiddenWhileWaiting = !dlg.isVisible();
                 callRunningAfterExit = dlg.isCaptureCallRunning();

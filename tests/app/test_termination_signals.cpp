@@ -55,7 +55,7 @@ TEST(TerminationSignalsBrowser, SigtermDuringACaptureEndsTheProgramAndRemovesThe
         dlg.setCaptureTimeLimitMs(20000);
         QTimer::singleShot(0, &dlg, [&] {
             QTimer::singleShot(1000, &dlg, [&] {
-                browserPid = Browser::shared().pid();
+                browserPid = app.browser().pid();
                 ::raise(SIGTERM);
             });
             qobject_cast<QPushButton*>(dlg.GetDlgItem(CCaptureDlg::IDC_CAPTURE))->click();

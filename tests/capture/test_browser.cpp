@@ -27,8 +27,8 @@ using namespace lumiclip::test;
 namespace {
 
 // The browser's page targets, or -1 when it did not answer.
-int pageTargets() {
-    CdpConnection* connection = Browser::shared().connection();
+int pageTargets(Browser& browser) {
+    CdpConnection* connection = browser.connection();
     if (!connection) {
         return -1;
     }
@@ -150,44 +150,53 @@ protected:
 
 class SharedBrowser : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { browser = new Browser; }
+    static void TearDownTestSuite() {
+        delete browser;
+        browser = nullptr;
+    }
     void SetUp() override {
         QString error;
-        ASSERT_TRUE(Browser::shared().ensureStarted(&error)) << error.toStdString();
+        ASSERT_TRUE(browser->ensureStarted(&error)) << error.toStdString();
     }
+
+    static Browser* browser;
 };
+
+Browser* SharedBrowser::browser = nullptr;
 
 }  // namespace
 
 TEST_F(SharedBrowser, AnIdleHeadlessShellHoldsNoPage) {
-    if (!Browser::shared().isHeadlessShell()) {
+    if (!browser->isHeadlessShell()) {
         GTEST_SKIP() << "the full browser keeps a start page";
     }
     // A start page would be a renderer kept alive for the browser's whole life.
-    EXPECT_EQ(pageTargets(), 0);
+    EXPECT_EQ(pageTargets(*browser), 0);
 }
 
 TEST_F(SharedBrowser, ACaptureLeavesNoPageBehind) {
     TestHttpServer server;
     server.routeHtml(QStringLiteral("/"), "<html><body>page</body></html>");
-    const int before = pageTargets();
+    const int before = pageTargets(*browser);
     ASSERT_GE(before, 0);
     for (int i = 0; i < 3; ++i) {
         CaptureOptions options;
         options.url = server.url(QStringLiteral("/"));
-        PageCapture capture(Browser::shared(), options);
+        PageCapture capture(*browser, options);
         capture.start();
         ASSERT_TRUE(waitUntil([&capture] { return capture.isFinished(); }, 30000));
         ASSERT_TRUE(capture.outcome().ok) << capture.outcome().error.toStdString();
     }
     // The contexts are disposed without waiting for the answer: give the browser a moment.
-    EXPECT_TRUE(waitUntil([before] { return pageTargets() == before; }, 5000)) << pageTargets();
+    EXPECT_TRUE(waitUntil([before] { return pageTargets(*browser) == before; }, 5000))
+        << pageTargets(*browser);
 }
 
 TEST_F(SharedBrowser, ItsProfileIsAPrivateFolderInTheUsersOwnFolder) {
     // The process shows the browser's command line once it has started the program.
     QString profile;
-    ASSERT_TRUE(
-        waitUntil([&profile] { return !(profile = userDataDir(Browser::shared().pid())).isEmpty(); }, 10000));
+    ASSERT_TRUE(waitUntil([&profile] { return !(profile = userDataDir(browser->pid())).isEmpty(); }, 10000));
     const QString parent = BrowserProcess::ProfileParent();
     EXPECT_EQ(QFileInfo(profile).absolutePath(), parent);
     EXPECT_NE(QDir::cleanPath(parent), QDir::cleanPath(QDir::tempPath()));

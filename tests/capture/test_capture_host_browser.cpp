@@ -40,6 +40,7 @@ public:
 class CaptureHostBrowser : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        browser = new Browser;
         server = new TestHttpServer;
         server->routeHtml(QStringLiteral("/plain"), "<html><body><h1>plain</h1></body></html>");
         server->routeHtml(QStringLiteral("/frames"),
@@ -73,12 +74,14 @@ protected:
     static void TearDownTestSuite() {
         delete server;
         server = nullptr;
+        delete browser;
+        browser = nullptr;
     }
 
     // One capture through a fresh host, as the main window makes it.
     bool capture(const QString& url, const QString& format = QStringLiteral("JPG"), int iw = 180,
                  int ih = 138, int vw = 810, int vh = 600) {
-        host = new CVTCreateHTMLImage;
+        host = new CVTCreateHTMLImage(*browser);
         parent.host = host;
         EXPECT_TRUE(host->Create(&parent));
         host->m_strFormat = format;
@@ -92,6 +95,7 @@ protected:
         host = nullptr;
     }
 
+    static Browser* browser;
     static TestHttpServer* server;
     QTemporaryDir dir;
     QString out = dir.filePath(QStringLiteral("shot.jpg"));
@@ -101,6 +105,7 @@ protected:
     int timeLimitMs = 30000;
 };
 
+Browser* CaptureHostBrowser::browser = nullptr;
 TestHttpServer* CaptureHostBrowser::server = nullptr;
 
 void settle() {
@@ -289,7 +294,7 @@ TEST_F(CaptureHostBrowser, NothingIsWrittenForADocumentWithoutBodyAMissingFolder
 }
 
 TEST_F(CaptureHostBrowser, AKilledBrowserFailsOneCaptureAndTheNextOneWorks) {
-    QTimer::singleShot(1000, &parent, [] { ::kill(Browser::shared().pid(), SIGKILL); });
+    QTimer::singleShot(1000, &parent, [] { ::kill(browser->pid(), SIGKILL); });
     EXPECT_FALSE(capture(server->url(QStringLiteral("/stall"))));
     EXPECT_FALSE(lastError.isEmpty());
     delete host;

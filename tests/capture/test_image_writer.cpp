@@ -1,7 +1,8 @@
+#include "core/browser/browser.h"
 #include "core/capture/create_html_image.h"
+#include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
-#include "core/capture/page_capture.h"
 
 #include "support/test_util.h"
 
@@ -39,6 +40,18 @@ QByteArray solidRendering(int w, int h, QColor colour) {
     return pngOf(image);
 }
 
+// The image step with its values spelled out, as the tests below give them.
+bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& path, int viewWidth, int viewHeight,
+                          int imageWidth, int imageHeight, const EncoderId& encoder, QString* error) {
+    CaptureOptions options;
+    options.outputPath = path;
+    options.viewWidth = viewWidth;
+    options.viewHeight = viewHeight;
+    options.imageWidth = imageWidth;
+    options.imageHeight = imageHeight;
+    return WriteSnapshotImage(snapshot, options, encoder, error);
+}
+
 EncoderId encoderFor(const QString& format) {
     EncoderId id;
     FindEncoderByMime(QString::fromLatin1(kImageMimeTypes[static_cast<size_t>(MimeIndexForFormat(format))]),
@@ -71,7 +84,8 @@ TEST(FormatTable, FindsInstalledEncodersAndLeavesTheIdAloneWhenThereIsNone) {
     EXPECT_EQ(FindEncoderByMime(QStringLiteral("IMAGE/PNG"), &id), -1);
     EXPECT_EQ(id, before);
 
-    CCreateHTMLImage host;
+    Browser browser;
+    CCreateHTMLImage host(browser);
     EXPECT_TRUE(host.m_clsidEncoder.isNull());
     EXPECT_TRUE(host.SelectEncoder(2));
     EXPECT_EQ(host.m_clsidEncoder.mimeType, QStringLiteral("image/gif"));

@@ -30,11 +30,11 @@ TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
                    QStringLiteral("--json"), QStringLiteral("http://a/"), QStringLiteral("http://b/")},
                   &o, &error),
               ParseStatus::Ok);
-    EXPECT_EQ(o.viewWidth, 1024);
-    EXPECT_EQ(o.viewHeight, 768);
-    EXPECT_EQ(o.imageWidth, 200);
-    EXPECT_EQ(o.imageHeight, 50);
-    EXPECT_EQ(o.format, QStringLiteral("PNG"));
+    EXPECT_EQ(o.capture.viewWidth, 1024);
+    EXPECT_EQ(o.capture.viewHeight, 768);
+    EXPECT_EQ(o.capture.imageWidth, 200);
+    EXPECT_EQ(o.capture.imageHeight, 50);
+    EXPECT_EQ(o.capture.format, QStringLiteral("PNG"));
     EXPECT_EQ(o.jobs, 4);
     EXPECT_TRUE(o.json);
     EXPECT_EQ(o.urls.size(), 2);

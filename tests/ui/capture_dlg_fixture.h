@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/browser/browser.h"
 #include "core/capture/create_html_image.h"
 #include "ui/capture_dlg.h"
 #include "ui/message_box.h"
@@ -39,7 +40,7 @@ protected:
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("[capture]\n" + captureSection);
         file.close();
-        m_dlg = std::make_unique<CCaptureDlg>(nullptr, ini);
+        m_dlg = std::make_unique<CCaptureDlg>(m_browser, nullptr, ini);
     }
 
     QPushButton* button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
@@ -53,6 +54,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    // Starts a browser only when a test captures; outlives the window.
+    Browser m_browser;
     std::unique_ptr<CCaptureDlg> m_dlg;
     std::vector<MessageBoxRequest> m_boxes;
     MessageBoxHandler m_previous;

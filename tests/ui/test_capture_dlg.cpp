@@ -1,7 +1,7 @@
 // The main window without a browser: layout, command rules, the notification's state changes, the
 // close box and the keys.
-#include "core/capture/create_html_image.h"
 #include "capture_dlg_fixture.h"
+#include "core/capture/create_html_image.h"
 #include "support/test_util.h"
 #include "ui/options_dlg.h"
 #include "widgets/dialog_units.h"
@@ -305,7 +305,7 @@ TEST_F(CaptureDlgTest, OptionsOkWithAnUnknownStoredFormatStoresItBlankUntilTheNe
     EXPECT_EQ(m_dlg->settings().img_format, QString());
     EXPECT_EQ(m_dlg->outputPath(), DefaultOutputFile() + QStringLiteral("."));
     // The next start reads the blank value as the default format.
-    m_dlg = std::make_unique<CCaptureDlg>(nullptr, m_dir.filePath(QStringLiteral("Lumiclip.ini")));
+    m_dlg = std::make_unique<CCaptureDlg>(m_browser, nullptr, m_dir.filePath(QStringLiteral("Lumiclip.ini")));
     EXPECT_EQ(m_dlg->settings().img_format, QStringLiteral("JPG"));
 }
 

@@ -223,7 +223,7 @@ TEST_F(CaptureDlgBrowserTest, ABrowserThatCannotStartIsNamedAndTheWindowStaysRea
     m_server.routeHtml(QStringLiteral("/"), kRedPage);
     makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("nb")), ""));
     m_dlg->show();
-    Browser::shared().shutdown();
+    m_browser.shutdown();
     qputenv("LUMICLIP_BROWSER", m_dir.filePath(QStringLiteral("no-such-browser")).toLocal8Bit());
     button(CCaptureDlg::IDC_CAPTURE)->click();
     qunsetenv("LUMICLIP_BROWSER");
