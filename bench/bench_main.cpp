@@ -1,6 +1,7 @@
 // lumiclip-bench: warm captures through the asynchronous capture layer, the image step on its own, and
 // the browser's memory over many captures. It prints figures; it never fails because a machine is slow.
 #include "bench/bench_http_server.h"
+#include "bench/bench_stats.h"
 #include "bench/process_memory.h"
 
 #include "core/browser/browser.h"
@@ -20,7 +21,6 @@
 #include <QTimer>
 
 #include <unistd.h>
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -48,32 +48,6 @@ struct Options {
     QString url;
     QString resultsPath;
 };
-
-// Order statistics of a series of times in milliseconds.
-struct Summary {
-    double median = 0;
-    double p90 = 0;
-    double min = 0;
-    int count = 0;
-};
-
-Summary summarize(std::vector<double> ms) {
-    Summary s;
-    s.count = static_cast<int>(ms.size());
-    if (ms.empty()) {
-        return s;
-    }
-    std::sort(ms.begin(), ms.end());
-    const size_t n = ms.size();
-    s.median = n % 2 == 1 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
-    s.p90 = ms[std::min(n - 1, (n * 9 + 9) / 10 - 1)];
-    s.min = ms.front();
-    return s;
-}
-
-double elapsedMs(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
 
 struct CaptureRun {
     bool ok = false;

@@ -1,0 +1,81 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace lumiclip;
+
+TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
+    CliOptions o;
+    QString error;
+    ASSERT_EQ(ParseCliArguments(
+                  {QStringLiteral("--view"), QStringLiteral("1024x768"), QStringLiteral("--size=200x50"),
+                   QStringLiteral("-f"), QStringLiteral("png"), QStringLiteral("-j"), QStringLiteral("4"),
+                   QStringLiteral("--json"), QStringLiteral("http://a/"), QStringLiteral("http://b/")},
+                  &o, &error),
+              ParseStatus::Ok);
+    EXPECT_EQ(o.capture.viewWidth, 1024);
+    EXPECT_EQ(o.capture.viewHeight, 768);
+    EXPECT_EQ(o.capture.imageWidth, 200);
+    EXPECT_EQ(o.capture.imageHeight, 50);
+    EXPECT_EQ(o.capture.format, QStringLiteral("PNG"));
+    EXPECT_EQ(o.jobs, 4);
+    EXPECT_TRUE(o.json);
+    EXPECT_EQ(o.urls.size(), 2);
+
+    const struct {
+        QStringList args;
+        const char* mentions;
+    } bad[] = {
+        {{QStringLiteral("--size"), QStringLiteral("0x10"), QStringLiteral("u")}, "0x10"},
+        {{QStringLiteral("--size"), QStringLiteral("10x"), QStringLiteral("u")}, "10x"},
+        {{QStringLiteral("--view"), QStringLiteral("20000x10"), QStringLiteral("u")}, "20000x10"},
+        {{QStringLiteral("-f"), QStringLiteral("BMP"), QStringLiteral("u")}, "BMP"},
+        {{QStringLiteral("--jobs"), QStringLiteral("0"), QStringLiteral("u")}, "--jobs"},
+        {{QStringLiteral("--bogus"), QStringLiteral("u")}, "--bogus"},
+        {{QStringLiteral("-o")}, "-o"},
+        {{}, "no address"},
+    };
+    for (const auto& c : bad) {
+        CliOptions options;
+        EXPECT_EQ(ParseCliArguments(c.args, &options, &error), ParseStatus::UsageError) << c.mentions;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(c.mentions))) << error.toStdString();
+    }
+}
+
+TEST(CliArguments, FileNamesFromAddressesAreSafe) {
+    EXPECT_EQ(FileNameForUrl(QStringLiteral("http://127.0.0.1:8080/a/b.html?x=1"), QStringLiteral("PNG")),
+              QStringLiteral("127.0.0.1_8080_a_b.html_x_1.png"));
+    EXPECT_EQ(FileNameForUrl(QStringLiteral("https://example.org/"), QStringLiteral("JPG")),
+              QStringLiteral("example.org.jpg"));
+    EXPECT_EQ(FileNameForUrl(QStringLiteral("../../etc/passwd"), QStringLiteral("JPG")),
+              QStringLiteral("etc_passwd.jpg"));
+    EXPECT_FALSE(FileNameForUrl(QString(500, QLatin1Char('a')), QStringLiteral("GIF")).size() > 124);
+}
+
+TEST(CliArguments, WhetherTheOutputIsAFolderFollowsTheOptionsNotTheListsLength) {
+    QTemporaryDir dir;
+    const auto folder = [](const QStringList& args) {
+        CliOptions options;
+        QString error;
+        EXPECT_EQ(ParseCliArguments(args, &options, &error), ParseStatus::Ok) << error.toStdString();
+        return OutputIsFolder(options);
+    };
+    EXPECT_FALSE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir/"), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), dir.path(), QStringLiteral("http://a/")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("http://a/"),
+                        QStringLiteral("http://b/")}));
+    // A list means a folder whatever it holds, a single line included.
+    EXPECT_TRUE(folder(
+        {QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("-i"), QStringLiteral("list.txt")}));
+    EXPECT_TRUE(folder({QStringLiteral("-o"), QStringLiteral("out/dir"), QStringLiteral("-")}));
+}
+
+TEST(CliArguments, ControlCharactersArePrintedAsEscapes) {
+    EXPECT_EQ(PrintableText(QStringLiteral("http://a/\x1b[31mred\r\nnext\tx\x7f\u0085")),
+              QStringLiteral("http://a/\\x1b[31mred\\r\\nnext\\tx\\x7f\\x85"));
+    EXPECT_EQ(PrintableText(QString::fromUtf8("http://例子.测试/ü")),
+              QString::fromUtf8("http://例子.测试/ü"));
+}
