@@ -21,6 +21,10 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, int viewWidth, int vi
 // path and the system's reason ("cannot write <path>: No space left on device").
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
+// The same write for callers that word their own message: 0 when the file was written, else the errno
+// of the call that failed (ENOSPC for a full disk, EROFS, EACCES, ...).
+int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes);
+
 // EncodeViewImage, then WriteFileAtomically. The snapshot must have a body to draw.
 bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& outputPath, int viewWidth,
                           int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
