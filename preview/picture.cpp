@@ -1,5 +1,6 @@
 #include "preview/picture.h"
 
+#include "core/image/image_writer.h"
 #include "core/preview/mul_div.h"
 #include "ui/message_box.h"
 
@@ -12,11 +13,11 @@
 #include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace lumiclip {
 
@@ -182,14 +183,11 @@ bool CPicture::SaveToFile(QString path) {
     if (!m_pPicture) {
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        showMessage(fileErrorText(file.errorString(), path));
-        return false;
-    }
-    if (file.write(m_encoded) != m_encoded.size() || !file.commit()) {
-        showMessage(fileErrorText(file.errorString(), path));
-        file.cancelWriting();
+    // Not QSaveFile: it reports a full disk as "Unknown error". The engine's writer keeps the same
+    // all-or-nothing rule and gives the errno of the call that failed.
+    const int code = WriteFileAtomicallyErrno(path, m_encoded);
+    if (code != 0) {
+        showMessage(fileErrorText(QString::fromLocal8Bit(std::strerror(code)), path));
         return false;
     }
     return true;

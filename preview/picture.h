@@ -47,9 +47,9 @@ public:
     // silently, without an active painter or a picture.
     bool Draw(QPainter* painter, QPoint leftTop, QPoint widthHeight, int magnifyX, int magnifyY);
 
-    // Writes the picture's own encoded bytes (as loaded, not re-encoded) to path, atomically. False with
-    // a message naming the file error when the file cannot be written; false, silently, without a
-    // picture.
+    // Writes the picture's own encoded bytes (as loaded, not re-encoded) to path, atomically: the file is
+    // the whole picture or left as it was. False with a message naming the system's reason and the file
+    // when the file cannot be written; false, silently, without a picture.
     bool SaveToFile(QString path);
 
     bool HasPicture() const { return m_pPicture != nullptr; }

@@ -7,7 +7,8 @@
 namespace lumiclip {
 
 // Every message box of the program goes through ShowMessageBox, so that tests can record and answer
-// them instead of blocking on a window. The engine never shows boxes; dialogs and the version check do.
+// them instead of blocking on a window. The engine never shows boxes; dialogs and the version-check command
+// do.
 enum class MessageIcon { None, Information, Warning, Question, Stop };
 enum class MessageButtons { Ok, OkCancel, YesNo };
 enum class MessageAnswer { Ok, Cancel, Yes, No };

@@ -1,19 +1,47 @@
 #include "ui/upgrade_commands.h"
 
-#include "core/upgrade/site_addresses.h"
-#include "core/upgrade/upgrade_checker.h"
+#include "ui/message_box.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
 namespace lumiclip {
 
-bool CheckForNewerVersion(const QString& currentVersion, void* owner) {
-    UpgradeCheckerOptions options;
-    options.resultOwner = owner;
-    CUpgradeChecker checker(options);
-    return checker.CheckVersion(QString::fromLatin1(kUpgradeAgent), QString::fromLatin1(kProductDownloadBase),
-                                QString::fromLatin1(kVersionFileName), currentVersion);
+namespace {
+
+void showResult(const UpgradeCheckResult& result, void* owner) {
+    switch (result.kind) {
+        case UpgradeCheckResult::Kind::Error: {
+            MessageBoxRequest request;
+            request.caption = QStringLiteral("Upgrading Software");
+            request.text = result.text;
+            request.icon = MessageIcon::Stop;
+            request.buttons = MessageButtons::Ok;
+            request.owner = nullptr;
+            ShowMessageBox(request);
+            break;
+        }
+        case UpgradeCheckResult::Kind::Newer:
+            AppMessageBox(result.text, MessageIcon::None, MessageButtons::Ok, owner);
+            break;
+        case UpgradeCheckResult::Kind::UpToDate:
+            AppMessageBox(result.text, MessageIcon::Information, MessageButtons::Ok, owner);
+            break;
+    }
+}
+
+}  // namespace
+
+bool CheckForNewerVersion(const QString& currentVersion, void* owner, UpgradeCheckerOptions options,
+                          const QString& downloadBase) {
+    CUpgradeChecker checker(std::move(options));
+    const bool newer = checker.CheckVersion(QString::fromLatin1(kUpgradeAgent), downloadBase,
+                                            QString::fromLatin1(kVersionFileName), currentVersion);
+    // Every failure ends the check, so showing the results afterwards keeps the order the user sees.
+    for (const UpgradeCheckResult& result : checker.Results()) {
+        showResult(result, owner);
+    }
+    return newer;
 }
 
 void OpenProductPage() {

@@ -108,10 +108,15 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
     // The system's own reason for every failure: a full disk, a read-only file system, a quota.
-    const auto fail = [&](int code) {
+    const int code = WriteFileAtomicallyErrno(path, bytes);
+    if (code != 0) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code)));
         return false;
-    };
+    }
+    return true;
+}
+
+int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes) {
     // Through a link, the file it points at is replaced, not the link.
     QFileInfo target(path);
     for (int depth = 0; depth < 40 && target.isSymLink(); ++depth) {
@@ -122,18 +127,18 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     const bool exists = ::stat(targetPath.constData(), &existing) == 0;
     if (exists) {
         if (S_ISDIR(existing.st_mode)) {
-            return fail(EISDIR);
+            return EISDIR;
         }
         // A file marked read-only keeps its contents, although the rename would replace it.
         if (::access(targetPath.constData(), W_OK) != 0) {
-            return fail(errno);
+            return errno;
         }
     }
 
     QByteArray temporary;
     const int fd = openTemporaryBeside(targetPath, &temporary);
     if (fd < 0) {
-        return fail(errno);
+        return errno;
     }
     // The new file keeps the permissions of the one it replaces.
     if (exists) {
@@ -152,9 +157,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     }
     if (code != 0) {
         ::unlink(temporary.constData());
-        return fail(code);
     }
-    return true;
+    return code;
 }
 
 bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,

@@ -19,6 +19,10 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
 // path and the system's reason ("cannot write <path>: No space left on device").
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
+// The same write for callers that word their own message: 0 when the file was written, else the errno
+// of the call that failed (ENOSPC for a full disk, EROFS, EACCES, ...).
+int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes);
+
 // EncodeViewImage, then WriteFileAtomically to the options' output path.
 bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
                     QString* error);

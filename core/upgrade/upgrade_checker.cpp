@@ -1,6 +1,5 @@
 #include "core/upgrade/upgrade_checker.h"
 
-#include "ui/message_box.h"
 #include "core/upgrade/network_state.h"
 #include "core/upgrade/site_addresses.h"
 #include "core/upgrade/version_compare.h"
@@ -39,8 +38,6 @@ constexpr long kGlobalDefault = 3;
 
 // A version file is a few lines; anything larger is not one and is not kept.
 constexpr size_t kMaxVersionFileBytes = 1 << 20;
-
-const QString kErrorCaption = QStringLiteral("Upgrading Software");
 
 struct WriteTarget {
     int fd = -1;
@@ -110,7 +107,7 @@ CUpgradeChecker::CUpgradeChecker(UpgradeCheckerOptions options)
         m_bUnavailable = true;
     }
     if (m_bUnavailable) {
-        ShowError(QStringLiteral(
+        AddError(QStringLiteral(
             "Cannot load WinInet dynamic link library!  Please ensure that IE 4.0 or greater is installed!"));
     }
 }
@@ -131,7 +128,7 @@ CUpgradeChecker::~CUpgradeChecker() {
 bool CUpgradeChecker::CheckVersion(const QString& agent, const QString& baseUrl, const QString& fileName,
                                    const QString& currentVersion) {
     if (m_bUnavailable) {
-        ShowError(QStringLiteral("IE 4.0 or greater has to be installed to use auto-upgrading!"));
+        AddError(QStringLiteral("IE 4.0 or greater has to be installed to use auto-upgrading!"));
         return false;
     }
     m_pInstalled = std::make_unique<VersionFileInfo>();
@@ -151,7 +148,7 @@ bool CUpgradeChecker::CheckVersion(const QString& agent, const QString& baseUrl,
     std::remove(m_szTempPath);
     if (!m_bVersionFound) {
         // A server's error page or an empty answer: never compare a value that is not there.
-        ShowError(QStringLiteral("The version file holds no version!"));
+        AddError(QStringLiteral("The version file holds no version!"));
         return false;
     }
     if (IsNewerVersion()) {
@@ -159,11 +156,11 @@ bool CUpgradeChecker::CheckVersion(const QString& agent, const QString& baseUrl,
         const QString text = QString::fromUtf8("检查到新版本为") + QString::fromUtf8(m_pLatest->version) +
                              QString::fromUtf8("，请登陆网站") + QString::fromLatin1(kProductSite) +
                              QString::fromUtf8("，下载新版本。");
-        AppMessageBox(text, MessageIcon::None, MessageButtons::Ok, m_options.resultOwner);
+        m_results.push_back({UpgradeCheckResult::Kind::Newer, text});
         return true;
     }
-    AppMessageBox(QString::fromUtf8("你使用的已经是最新版本了。"), MessageIcon::Information,
-                  MessageButtons::Ok, m_options.resultOwner);
+    m_results.push_back(
+        {UpgradeCheckResult::Kind::UpToDate, QString::fromUtf8("你使用的已经是最新版本了。")});
     return false;
 }
 
@@ -174,7 +171,7 @@ bool CUpgradeChecker::Connect(const QByteArray& agent) {
         (m_options.connectionTest ? m_options.connectionTest() : MachineHasInternetRoute());
     // Linux has no dial-up service to ask for a connection, so there is nothing to fall back on.
     if (!connected) {
-        ShowError(QStringLiteral("This application must connect to the Internet to be upgraded!"));
+        AddError(QStringLiteral("This application must connect to the Internet to be upgraded!"));
         return false;
     }
     Curl& c = *m_curl;
@@ -183,7 +180,7 @@ bool CUpgradeChecker::Connect(const QByteArray& agent) {
     }
     m_hInternet = c.globalDone ? c.easyInit() : nullptr;
     if (m_hInternet == nullptr) {
-        ShowError(QStringLiteral("Cannot connect to the Internet!"));
+        AddError(QStringLiteral("Cannot connect to the Internet!"));
         return false;
     }
     // libcurl copies string options, so the agent need not outlive this call.
@@ -195,7 +192,7 @@ bool CUpgradeChecker::DownloadVersionFile(const QByteArray& baseUrl, const QByte
     const size_t length = static_cast<size_t>(baseUrl.size() + fileName.size()) + 2;
     std::unique_ptr<char[]> url(new (std::nothrow) char[length]);
     if (!url) {
-        ShowError(QStringLiteral("Cannot allocate memory to buffer!"));
+        AddError(QStringLiteral("Cannot allocate memory to buffer!"));
         return false;
     }
     std::snprintf(url.get(), length, "%s/%s", baseUrl.constData(), fileName.constData());
@@ -205,7 +202,7 @@ bool CUpgradeChecker::DownloadVersionFile(const QByteArray& baseUrl, const QByte
     const int fd = mkostemp(m_szTempPath, O_CLOEXEC);
     if (fd < 0) {
         m_szTempPath[0] = '\0';
-        ShowError(QStringLiteral("Cannot create a temporary file!"));
+        AddError(QStringLiteral("Cannot create a temporary file!"));
         return false;
     }
 
@@ -230,7 +227,7 @@ bool CUpgradeChecker::DownloadVersionFile(const QByteArray& baseUrl, const QByte
     if (result != 0 || target.failed) {
         // A cut-off body would be read as a wrong version; the partial file is of no use to anyone.
         std::remove(m_szTempPath);
-        ShowError(QStringLiteral("Cannot connect to upgrade URL!"));
+        AddError(QStringLiteral("Cannot connect to upgrade URL!"));
         return false;
     }
     return true;
@@ -239,7 +236,7 @@ bool CUpgradeChecker::DownloadVersionFile(const QByteArray& baseUrl, const QByte
 bool CUpgradeChecker::ReadVersionFile(const char* path) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        ShowError(QStringLiteral("Cannot open downloaded version file!"));
+        AddError(QStringLiteral("Cannot open downloaded version file!"));
         return false;
     }
     struct stat info {};
@@ -247,7 +244,7 @@ bool CUpgradeChecker::ReadVersionFile(const char* path) {
     std::unique_ptr<char[]> content(new (std::nothrow) char[size > 0 ? size : 1]);
     if (!content) {
         ::close(fd);
-        ShowError(QStringLiteral("Cannot allocate memory for buffer!"));
+        AddError(QStringLiteral("Cannot allocate memory for buffer!"));
         return false;
     }
     size_t done = 0;
@@ -258,7 +255,7 @@ bool CUpgradeChecker::ReadVersionFile(const char* path) {
         }
         if (n < 0) {
             ::close(fd);
-            ShowError(QStringLiteral("Cannot read from downloaded version file!"));
+            AddError(QStringLiteral("Cannot read from downloaded version file!"));
             return false;
         }
         if (n == 0) {
@@ -279,14 +276,8 @@ bool CUpgradeChecker::IsNewerVersion() const {
     return CompareVersionText(m_pInstalled->version, m_pLatest->version) < 0;
 }
 
-void CUpgradeChecker::ShowError(const QString& text) {
-    MessageBoxRequest request;
-    request.caption = kErrorCaption;
-    request.text = text;
-    request.icon = MessageIcon::Stop;
-    request.buttons = MessageButtons::Ok;
-    request.owner = nullptr;
-    ShowMessageBox(request);
+void CUpgradeChecker::AddError(const QString& text) {
+    m_results.push_back({UpgradeCheckResult::Kind::Error, text});
 }
 
 }  // namespace lumiclip

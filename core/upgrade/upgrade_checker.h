@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/upgrade/upgrade_check_result.h"
 #include "core/upgrade/version_file_info.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace lumiclip {
 
@@ -19,13 +21,12 @@ struct UpgradeCheckerOptions {
     // Limits of the download; on either, the check reports that it cannot reach the address.
     int connectTimeoutMs = 15000;
     int totalTimeoutMs = 60000;
-    // Owner window (a QWidget*) of the result boxes; the error boxes never have one.
-    void* resultOwner = nullptr;
 };
 
 // One check for a newer version: downloads the version file into a temporary "CUA" file in the current
-// folder, reads its "Version:" value, compares it with the running version and tells the user. Every
-// failure shows an error box and ends the check. One checker serves one check.
+// folder, reads its "Version:" value and compares it with the running version. What the user is to be
+// told is recorded in Results() for the caller to show; every failure records an error and ends the
+// check. One checker serves one check.
 class CUpgradeChecker final {
 public:
     explicit CUpgradeChecker(UpgradeCheckerOptions options = {});
@@ -38,6 +39,9 @@ public:
                       const QString& currentVersion);
 
     bool IsUnavailable() const { return m_bUnavailable; }
+    // What the user is to be told, in order: an error of the constructor (the HTTP library cannot be
+    // loaded), then the check's own error or its answer.
+    const std::vector<UpgradeCheckResult>& Results() const { return m_results; }
     // The values read from the last version file.
     const VersionFileInfo* Latest() const { return m_pLatest.get(); }
 
@@ -48,7 +52,7 @@ private:
     bool DownloadVersionFile(const QByteArray& baseUrl, const QByteArray& fileName);
     bool ReadVersionFile(const char* path);
     bool IsNewerVersion() const;
-    static void ShowError(const QString& text);
+    void AddError(const QString& text);
 
     UpgradeCheckerOptions m_options;
     std::unique_ptr<VersionFileInfo> m_pInstalled;
@@ -58,6 +62,7 @@ private:
     std::unique_ptr<Curl> m_curl;
     bool m_bUnavailable = false;
     bool m_bVersionFound = false;
+    std::vector<UpgradeCheckResult> m_results;
 };
 
 }  // namespace lumiclip

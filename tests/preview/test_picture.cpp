@@ -6,11 +6,17 @@
 #include <gtest/gtest.h>
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <sys/mount.h>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace lumiclip {
@@ -161,6 +167,65 @@ TEST_F(PictureTest, SaveWritesTheLoadedBytesUnchanged) {
 
     CPicture empty;
     EXPECT_FALSE(empty.SaveToFile(copy));
+}
+
+// Saving onto a file system of 64 KiB of its own, mounted for one test: a full disk for real.
+class PictureOnSmallDisk : public PictureTest {
+protected:
+    void SetUp() override {
+        PictureTest::SetUp();
+        ASSERT_TRUE(m_disk.isValid());
+        if (::mount("tmpfs", diskPath().constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") !=
+            0) {
+            GTEST_SKIP() << "cannot mount a small file system here (" << std::strerror(errno)
+                         << "): the test needs root";
+        }
+        m_mounted = true;
+    }
+    void TearDown() override {
+        if (m_mounted) {
+            ::umount2(diskPath().constData(), MNT_DETACH);
+        }
+        PictureTest::TearDown();
+    }
+    QByteArray diskPath() const { return QFile::encodeName(m_disk.path()); }
+
+    QTemporaryDir m_disk;
+    bool m_mounted = false;
+};
+
+TEST_F(PictureOnSmallDisk, AFullDiskIsNamedAndAnEarlierFileStays) {
+    // Noise does not compress: the picture's file is larger than the whole disk.
+    QImage noise(300, 300, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x) {
+            noise.setPixel(x, y, random.generate() | 0xFF000000u);
+        }
+    }
+    const QString source = m_dir.filePath(QStringLiteral("noise.png"));
+    ASSERT_TRUE(noise.save(source, "PNG"));
+    ASSERT_GT(QFileInfo(source).size(), 128 * 1024);
+    CPicture picture;
+    ASSERT_TRUE(picture.LoadFromFile(source));
+
+    const QString earlier = m_disk.filePath(QStringLiteral("earlier.png"));
+    const QByteArray earlierBytes("an earlier picture");
+    ASSERT_TRUE(test::writeFile(earlier, earlierBytes));
+    for (const QString& path : {earlier, m_disk.filePath(QStringLiteral("new.png"))}) {
+        m_boxes.clear();
+        EXPECT_FALSE(picture.SaveToFile(path));
+        ASSERT_EQ(m_boxes.size(), 1U);
+        EXPECT_EQ(m_boxes[0].caption, QStringLiteral("CPicture Error"));
+        EXPECT_EQ(m_boxes[0].icon, MessageIcon::Stop);
+        EXPECT_EQ(m_boxes[0].buttons, MessageButtons::Ok);
+        EXPECT_EQ(m_boxes[0].text,
+                  QStringLiteral("No space left on device: ") + QDir::toNativeSeparators(path))
+            << m_boxes[0].text.toStdString();
+        EXPECT_EQ(QDir(m_disk.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("earlier.png")});
+        EXPECT_EQ(test::readFile(earlier), earlierBytes);
+    }
 }
 
 }  // namespace

@@ -1,95 +1,63 @@
-#include "support/test_http_server.h"
-#include "ui/message_box.h"
 #include "core/upgrade/network_state.h"
 #include "core/upgrade/site_addresses.h"
 #include "core/upgrade/upgrade_checker.h"
-#include "ui/upgrade_commands.h"
+#include "upgrade/upgrade_check_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QUrl>
+
+#include <ostream>
+#include <vector>
 
 namespace lumiclip {
+
+void PrintTo(const UpgradeCheckResult& result, std::ostream* os) {
+    static const char* const kKinds[] = {"Error", "Newer", "UpToDate"};
+    *os << kKinds[static_cast<int>(result.kind)] << " \"" << result.text.toStdString() << '"';
+}
+
 namespace {
 
 using test::HttpResponse;
-using test::TestHttpServer;
+using Results = std::vector<UpgradeCheckResult>;
 
 const QString kFile = QStringLiteral("lumiclip_version.dat");
 
-const char* const kProxyVariables[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
-                                       "HTTPS_PROXY", "all_proxy",  "ALL_PROXY"};
+UpgradeCheckResult error(const char* text) {
+    return {UpgradeCheckResult::Kind::Error, QString::fromUtf8(text)};
+}
 
-class UpgradeCheck : public ::testing::Test {
+const UpgradeCheckResult kUpToDate{UpgradeCheckResult::Kind::UpToDate,
+                                   QString::fromUtf8("你使用的已经是最新版本了。")};
+
+class UpgradeCheck : public test::UpgradeCheckFixture {
 protected:
-    void SetUp() override {
-        // The local server is reached directly, and no proxy of the machine running the tests counts.
-        qputenv("no_proxy", "*");
-        for (const char* name : kProxyVariables) {
-            if (qEnvironmentVariableIsSet(name)) {
-                m_proxies.emplace_back(name, qgetenv(name));
-            }
-            qunsetenv(name);
-        }
-        m_previousDir = QDir::currentPath();
-        ASSERT_TRUE(m_dir.isValid());
-        QDir::setCurrent(m_dir.path());
-        m_previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
-            m_boxes.push_back(r);
-            return MessageAnswer::Ok;
-        });
-    }
-    void TearDown() override {
-        for (const char* name : kProxyVariables) {
-            qunsetenv(name);
-        }
-        for (const auto& [name, value] : m_proxies) {
-            qputenv(name, value);
-        }
-        SetMessageBoxHandler(m_previous);
-        QDir::setCurrent(m_previousDir);
-    }
-
-    UpgradeCheckerOptions options() const {
-        UpgradeCheckerOptions o;
-        o.connectionTest = [] { return true; };
-        o.connectTimeoutMs = 1000;
-        o.totalTimeoutMs = 1500;
-        return o;
-    }
-
+    // One check of the version file served with this body; its results land in m_results.
     bool check(const QByteArray& body, const QString& installed = QStringLiteral("1.1.0"), int status = 200) {
         HttpResponse r;
         r.status = status;
         r.body = body;
         m_server.route(QStringLiteral("/download/lumiclip/") + kFile, r);
         CUpgradeChecker checker(options());
-        return checker.CheckVersion(QStringLiteral("Ombrix Lumiclip"),
-                                    m_server.url(QStringLiteral("/download/lumiclip")), kFile, installed);
+        const bool newer =
+            checker.CheckVersion(QStringLiteral("Ombrix Lumiclip"),
+                                 m_server.url(QStringLiteral("/download/lumiclip")), kFile, installed);
+        m_results = checker.Results();
+        return newer;
     }
 
-    QStringList cuaFiles() const {
-        return QDir(m_dir.path()).entryList({QStringLiteral("CUA*")}, QDir::Files);
-    }
-
-    TestHttpServer m_server;
-    QTemporaryDir m_dir;
-    QString m_previousDir;
-    MessageBoxHandler m_previous;
-    std::vector<MessageBoxRequest> m_boxes;
-    std::vector<std::pair<const char*, QByteArray>> m_proxies;
+    Results m_results;
 };
 
 TEST_F(UpgradeCheck, NewerVersionIsAnnouncedAndTheTempFileGoes) {
     EXPECT_TRUE(check("Version: \"1.2.0\"\r\nFilename: \"lumiclip.zip\"\r\n"));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("检查到新版本为1.2.0，请登陆网站") +
-                                   QString::fromLatin1(kProductSite) + QString::fromUtf8("，下载新版本。"));
-    EXPECT_EQ(m_boxes[0].icon, MessageIcon::None);
+    const UpgradeCheckResult newer{UpgradeCheckResult::Kind::Newer,
+                                   QString::fromUtf8("检查到新版本为1.2.0，请登陆网站") +
+                                       QString::fromLatin1(kProductSite) +
+                                       QString::fromUtf8("，下载新版本。")};
+    EXPECT_EQ(m_results, Results{newer});
     EXPECT_EQ(m_server.lastHeaders(QStringLiteral("/download/lumiclip/") + kFile).value("user-agent"),
               QByteArray("Ombrix Lumiclip"));
     EXPECT_TRUE(cuaFiles().isEmpty());
@@ -97,32 +65,26 @@ TEST_F(UpgradeCheck, NewerVersionIsAnnouncedAndTheTempFileGoes) {
 
 TEST_F(UpgradeCheck, SameOrOlderVersionIsUpToDate) {
     for (const QByteArray& v : {QByteArray("1.1.0"), QByteArray("1.0.9"), QByteArray("1.1.0")}) {
-        m_boxes.clear();
         EXPECT_FALSE(check("Filename: \"x\" Version: \"" + v + "\""));
-        ASSERT_EQ(m_boxes.size(), 1u);
-        EXPECT_EQ(m_boxes[0].text, QString::fromUtf8("你使用的已经是最新版本了。"));
-        EXPECT_EQ(m_boxes[0].icon, MessageIcon::Information);
+        EXPECT_EQ(m_results, Results{kUpToDate}) << v.constData();
     }
     EXPECT_TRUE(cuaFiles().isEmpty());
 }
 
 TEST_F(UpgradeCheck, PercentInVersionIsShownAsItStands) {
     EXPECT_TRUE(check("Version: \"1.2%s%d%1\""));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_TRUE(m_boxes[0].text.contains(QStringLiteral("1.2%s%d%1，")));
+    ASSERT_EQ(m_results.size(), 1u);
+    EXPECT_EQ(m_results[0].kind, UpgradeCheckResult::Kind::Newer);
+    EXPECT_TRUE(m_results[0].text.contains(QStringLiteral("1.2%s%d%1，")));
 }
 
 TEST_F(UpgradeCheck, NoVersionInBodyOrErrorPage) {
     EXPECT_FALSE(check(""));
+    EXPECT_EQ(m_results, Results{error("The version file holds no version!")});
     EXPECT_FALSE(check("Version: 1.2.0"));
+    EXPECT_EQ(m_results, Results{error("The version file holds no version!")});
     EXPECT_FALSE(check("<html>not found</html>", QStringLiteral("1.1.0"), 404));
-    ASSERT_EQ(m_boxes.size(), 3u);
-    for (const MessageBoxRequest& box : m_boxes) {
-        EXPECT_EQ(box.text, QStringLiteral("The version file holds no version!"));
-        EXPECT_EQ(box.caption, QStringLiteral("Upgrading Software"));
-        EXPECT_EQ(box.icon, MessageIcon::Stop);
-        EXPECT_EQ(box.owner, nullptr);
-    }
+    EXPECT_EQ(m_results, Results{error("The version file holds no version!")});
     EXPECT_TRUE(cuaFiles().isEmpty());
 }
 
@@ -138,19 +100,19 @@ TEST_F(UpgradeCheck, UrlIsBaseSlashNameUnescaped) {
 
 TEST_F(UpgradeCheck, MissingLibraryGivesTwoMessagesOnly) {
     for (const char* name : {"libno-such-library.so.9", "libm.so.6"}) {
-        m_boxes.clear();
         UpgradeCheckerOptions o = options();
         o.libraryName = name;
         CUpgradeChecker checker(o);
         EXPECT_TRUE(checker.IsUnavailable());
+        // The library's error comes from making the checker, before any check.
+        const UpgradeCheckResult noLibrary = error(
+            "Cannot load WinInet dynamic link library!  Please ensure that IE 4.0 or greater is installed!");
+        EXPECT_EQ(checker.Results(), Results{noLibrary}) << name;
         EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/x")), kFile,
                                           QStringLiteral("1")));
-        ASSERT_EQ(m_boxes.size(), 2u) << name;
-        EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot load WinInet dynamic link library!  Please ensure "
-                                                  "that IE 4.0 or greater is installed!"));
-        EXPECT_EQ(m_boxes[1].text,
-                  QStringLiteral("IE 4.0 or greater has to be installed to use auto-upgrading!"));
-        EXPECT_EQ(m_boxes[1].caption, QStringLiteral("Upgrading Software"));
+        EXPECT_EQ(checker.Results(),
+                  (Results{noLibrary, error("IE 4.0 or greater has to be installed to use auto-upgrading!")}))
+            << name;
     }
     EXPECT_EQ(m_server.totalHits(), 0);
 }
@@ -161,9 +123,8 @@ TEST_F(UpgradeCheck, NotConnected) {
     CUpgradeChecker checker(o);
     EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/x")), kFile,
                                       QStringLiteral("1")));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text,
-              QStringLiteral("This application must connect to the Internet to be upgraded!"));
+    EXPECT_EQ(checker.Results(),
+              Results{error("This application must connect to the Internet to be upgraded!")});
     EXPECT_EQ(m_server.totalHits(), 0);
 }
 
@@ -174,13 +135,13 @@ TEST_F(UpgradeCheck, BehindAProxyTheCheckGoesOnWithoutARoute) {
     r.body = "Version: \"1.2.0\"";
     m_server.route(QStringLiteral("/download/lumiclip/") + kFile, r);
     const auto checkWith = [&](const char* name, const QByteArray& value) {
-        m_boxes.clear();
         qputenv(name, value);
         CUpgradeChecker checker(o);
         const bool newer =
             checker.CheckVersion(QStringLiteral("a"), m_server.url(QStringLiteral("/download/lumiclip")),
                                  kFile, QStringLiteral("1.1.0"));
         qunsetenv(name);
+        m_results = checker.Results();
         return newer;
     };
     // no_proxy lets the download reach the local server directly; what counts is that it is tried.
@@ -188,9 +149,7 @@ TEST_F(UpgradeCheck, BehindAProxyTheCheckGoesOnWithoutARoute) {
     EXPECT_EQ(m_server.hits(QStringLiteral("/download/lumiclip/") + kFile), 1);
     // A variable that is set but empty names no proxy.
     EXPECT_FALSE(checkWith("http_proxy", ""));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text,
-              QStringLiteral("This application must connect to the Internet to be upgraded!"));
+    EXPECT_EQ(m_results, Results{error("This application must connect to the Internet to be upgraded!")});
     EXPECT_EQ(m_server.hits(QStringLiteral("/download/lumiclip/") + kFile), 1);
 }
 
@@ -203,15 +162,13 @@ TEST_F(UpgradeCheck, ServerThatNeverAnswersHitsTheTimeLimit) {
     half.stallAfterBytes = 12;
     m_server.route(QStringLiteral("/h/") + kFile, half);
     for (const char* base : {"/s", "/h"}) {
-        m_boxes.clear();
         QElapsedTimer timer;
         timer.start();
         CUpgradeChecker checker(options());
         EXPECT_FALSE(checker.CheckVersion(QStringLiteral("a"), m_server.url(QString::fromLatin1(base)), kFile,
                                           QStringLiteral("1.1.0")));
         EXPECT_LT(timer.elapsed(), 5000);
-        ASSERT_EQ(m_boxes.size(), 1u);
-        EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot connect to upgrade URL!"));
+        EXPECT_EQ(checker.Results(), Results{error("Cannot connect to upgrade URL!")}) << base;
     }
     EXPECT_TRUE(cuaFiles().isEmpty());
 }
@@ -223,9 +180,7 @@ TEST_F(UpgradeCheck, GoneFolderCannotMakeTheTempFile) {
     QDir::setCurrent(gone);
     ASSERT_TRUE(QDir().rmdir(gone));
     EXPECT_FALSE(check("Version: \"1.2.0\""));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, QStringLiteral("Cannot create a temporary file!"));
-    EXPECT_EQ(m_boxes[0].icon, MessageIcon::Stop);
+    EXPECT_EQ(m_results, Results{error("Cannot create a temporary file!")});
 }
 
 TEST(RouteTable, DefaultRouteNeedsUpNonLoopbackInterface) {
@@ -273,26 +228,5 @@ TEST(ProxyEnvironment, AnyProxyVariableInEitherCaseCountsWhenNotEmpty) {
     }
 }
 
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void open(const QUrl& url) { urls.push_back(url); }
-};
-
-TEST(ProductPages, OpenTheProductAndMakerPages) {
-    UrlRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
-    OpenProductPage();
-    OpenMakerHomePage();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    ASSERT_EQ(recorder.urls.size(), 2);
-    EXPECT_EQ(recorder.urls[0].toString(), QStringLiteral("http://soft.ombrix.net/lumiclip.php"));
-    EXPECT_EQ(recorder.urls[1].toString(), QString::fromLatin1(kMakerHomePage));
-}
-
 }  // namespace
 }  // namespace lumiclip
-
-#include "test_upgrade_checker.moc"
