@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the sanitizer test build and runs every test.
+# Installs what is missing, builds the sanitizer test build, runs every test, then clang-tidy.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cd "$here"
@@ -7,3 +7,4 @@ cd "$here"
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan
 ctest --preset asan-ubsan "$@"
+cmake --build --preset tidy

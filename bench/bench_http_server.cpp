@@ -9,7 +9,7 @@ namespace lumiclip::bench {
 namespace {
 
 // A request head larger than this is not one of the browser's: the connection is dropped.
-constexpr qsizetype kMaxRequestHead = 64 * 1024;
+constexpr qsizetype kMaxRequestHead = qsizetype{64} * 1024;
 
 QByteArray response(int status, const QByteArray& reason, const QByteArray& type, const QByteArray& body) {
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type +

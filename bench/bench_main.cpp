@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
     const Summary write = summarize(writeTimes);
     // Flat: the second half of the captures adds no more than 5 % (and at least 10 MB of slack).
     const qint64 growthKb = memEnd.pssKb - memMid.pssKb;
-    const bool flat = growthKb <= std::max<qint64>(memMid.pssKb / 20, 10 * 1024);
+    const bool flat = growthKb <= std::max<qint64>(memMid.pssKb / 20, qint64{10} * 1024);
 
     std::printf("\n  %-42s %12s %12s\n", "measure", "median", "p90");
     printRow("first capture (starts the browser)", firstMs, firstMs, QStringLiteral("once"));

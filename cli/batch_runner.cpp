@@ -168,7 +168,7 @@ void BatchRunner::drawProgress() {
     }
     const qsizetype total = m_items.size();
     constexpr int kWidth = 30;
-    const int filled = total > 0 ? static_cast<int>(kWidth * m_done / total) : kWidth;
+    const int filled = total > 0 ? static_cast<int>(qint64{kWidth} * m_done / total) : kWidth;
     std::fprintf(stderr, "\r[%s%s] %d/%lld", QByteArray(filled, '#').constData(),
                  QByteArray(kWidth - filled, ' ').constData(), m_done, static_cast<long long>(total));
     std::fflush(stderr);

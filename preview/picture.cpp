@@ -77,7 +77,7 @@ void CPicture::Clear() {
     m_nWidth = 0;
 }
 
-bool CPicture::LoadFromFile(QString path) {
+bool CPicture::LoadFromFile(const QString& path) {
     Clear();
     bool result = false;
     int lengthTaken = 0;
@@ -179,7 +179,7 @@ bool CPicture::Draw(QPainter* painter, QPoint leftTop, QPoint widthHeight, int m
     return true;
 }
 
-bool CPicture::SaveToFile(QString path) {
+bool CPicture::SaveToFile(const QString& path) {
     if (!m_pPicture) {
         return false;
     }

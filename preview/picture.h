@@ -31,7 +31,7 @@ public:
     // Clears, reads the whole file and decodes it. Sets m_nSize to the file's length (0 when it cannot
     // be opened; a message names the file error), and m_nWidth/m_nHeight to the pixel size at 96 dpi
     // (0 without a picture). True when a picture was decoded. Empty or undecodable files fail silently.
-    bool LoadFromFile(QString path);
+    bool LoadFromFile(const QString& path);
 
     // Decodes size bytes into the picture; the sizes are left alone. Bytes that do not decode leave no
     // picture but still return true (callers look at HasPicture()); false with a message when the bytes
@@ -50,7 +50,7 @@ public:
     // Writes the picture's own encoded bytes (as loaded, not re-encoded) to path, atomically: the file is
     // the whole picture or left as it was. False with a message naming the system's reason and the file
     // when the file cannot be written; false, silently, without a picture.
-    bool SaveToFile(QString path);
+    bool SaveToFile(const QString& path);
 
     bool HasPicture() const { return m_pPicture != nullptr; }
     const QImage* Image() const { return m_pPicture.get(); }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running Lumiclip need; with --tests, also those that
-# only its tests need (the test framework, clang for the fuzz test, the full browser for the fallback).
+# only its tests need (the test framework, clang for the fuzz test, clang-tidy, the full browser for the
+# fallback).
 # Quick and silent when everything is already there: apt-get runs only for what is missing.
 set -euo pipefail
 
@@ -13,7 +14,7 @@ packages=(
   python3
 )
 if [ "${1:-}" = --tests ]; then
-  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev chromium)
+  packages+=(libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev chromium)
 fi
 
 missing=()

@@ -181,7 +181,7 @@ QString FindDesktopFile(const QString& desktopId, const QStringList& dataDirs) {
     }
     for (const QString& dir : dataDirs) {
         for (const QString& relative : relativePaths) {
-            const QString path = dir + QLatin1String("/applications/") + relative;
+            QString path = dir + QLatin1String("/applications/") + relative;
             if (QFileInfo(path).isFile()) {
                 return path;
             }

@@ -72,7 +72,7 @@ QString BrowserProcess::ProfileParent(QString* error) {
     if (!QDir::isAbsolutePath(cache)) {
         cache = QDir::homePath() + QStringLiteral("/.cache");
     }
-    const QString folder = QDir::cleanPath(cache + QStringLiteral("/lumiclip"));
+    QString folder = QDir::cleanPath(cache + QStringLiteral("/lumiclip"));
     const QByteArray path = QFile::encodeName(folder);
     const auto fail = [&](const QString& reason) {
         if (error != nullptr) {
@@ -201,6 +201,7 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
         argStrings.push_back(arg.toStdString());
     }
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (std::string& s : argStrings) {
         argv.push_back(s.data());
     }

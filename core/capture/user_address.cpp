@@ -5,7 +5,7 @@
 namespace lumiclip {
 
 QString AddressFromUserInput(const QString& typed) {
-    const QString text = typed.trimmed();
+    QString text = typed.trimmed();
     QUrl url = QUrl::fromUserInput(text);
     if (!url.isValid() || url.scheme().isEmpty()) {
         return typed;

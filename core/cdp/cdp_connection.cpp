@@ -43,7 +43,7 @@ int CdpConnection::call(const QString& method, const QJsonObject& params, const 
     if (!sessionId.isEmpty()) {
         message.insert(QStringLiteral("sessionId"), sessionId);
     }
-    m_pending.insert(id, std::move(pending));
+    m_pending.insert(id, pending);
     QTimer::singleShot(timeoutMs, this, [this, id, timeoutMs] { expire(id, timeoutMs); });
     m_transport->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
     return id;

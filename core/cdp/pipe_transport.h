@@ -25,7 +25,7 @@ public:
     // Closes both descriptors; emits closed() once.
     void close(const QString& reason) override;
     // Largest message accepted from the peer; a longer one closes the transport.
-    static constexpr qsizetype kMaxMessageBytes = 256 * 1024 * 1024;
+    static constexpr qsizetype kMaxMessageBytes = qsizetype{256} * 1024 * 1024;
 
 private:
     void onReadable();

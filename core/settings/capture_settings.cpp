@@ -121,7 +121,7 @@ QString OutputPathFor(const CaptureSettings& settings) {
 
 QString SettingsFilePathFor(const QString& exeDir, const QString& configHome) {
     const QString fileName = latin1(kSettingsFileName);
-    const QString beside = exeDir + QLatin1Char('/') + fileName;
+    QString beside = exeDir + QLatin1Char('/') + fileName;
     if (!exeDir.isEmpty() && (QFileInfo::exists(beside) || QFileInfo(exeDir).isWritable())) {
         return beside;
     }
