@@ -165,6 +165,8 @@ void PageCapture::onReady(WaitEnd how) {
                              return;
                          }
                          m_outcome.snapshot = snapshot;
+                         m_outcome.finalUrl = snapshot.url;
+                         m_outcome.title = snapshot.title;
                          m_outcome.ok = true;
                          finish();
                      });

@@ -26,6 +26,9 @@ struct PageCaptureOutcome {
     // HTTP status of the top-level document, 0 when there was none (file:, about:, failures).
     int httpStatus = 0;
     int frameDocuments = 0;
+    // The page's address after redirects and its title, when the snapshot was taken.
+    QString finalUrl;
+    QString title;
     qint64 elapsedMs = 0;
 };
 

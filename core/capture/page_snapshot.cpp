@@ -36,13 +36,19 @@ void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, Snap
         QStringLiteral("Runtime.terminateExecution"), {}, context, [](const CdpReply&) {}, timeoutMs);
     session.call(
         QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"), QStringLiteral("document.body !== null")},
+        {{QStringLiteral("expression"),
+          QStringLiteral("({body: document.body !== null, url: location.href, title: document.title})")},
          {QStringLiteral("returnByValue"), true}},
         context,
         [state, partDone](const CdpReply& reply) {
             partDone(reply, [state](const QJsonObject& result) {
-                state->snapshot.hasBody =
-                    result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool();
+                const QJsonObject value = result.value(QStringLiteral("result"))
+                                              .toObject()
+                                              .value(QStringLiteral("value"))
+                                              .toObject();
+                state->snapshot.hasBody = value.value(QStringLiteral("body")).toBool();
+                state->snapshot.url = value.value(QStringLiteral("url")).toString();
+                state->snapshot.title = value.value(QStringLiteral("title")).toString();
             });
         },
         timeoutMs);

@@ -18,6 +18,9 @@ class CdpSession;
 struct PageSnapshot {
     QByteArray png;
     bool hasBody = false;
+    // The document's address (after redirects) and title.
+    QString url;
+    QString title;
 };
 
 using SnapshotDone = std::function<void(bool ok, const QString& error, const PageSnapshot& snapshot)>;

@@ -40,6 +40,13 @@ QByteArray solidRendering(int w, int h, QColor colour) {
     return pngOf(image);
 }
 
+PageSnapshot snapshotOf(const QByteArray& png, bool hasBody) {
+    PageSnapshot snapshot;
+    snapshot.png = png;
+    snapshot.hasBody = hasBody;
+    return snapshot;
+}
+
 // The image step with its values spelled out, as the tests below give them.
 bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& path, int viewWidth, int viewHeight,
                           int imageWidth, int imageHeight, const EncoderId& encoder, QString* error) {
@@ -107,7 +114,7 @@ TEST(ImageWriter, WritesEachFormatAtExactlyTheImageSizeWhateverTheExtension) {
     for (const auto& c : cases) {
         // The extension deliberately names another format: the content follows the format name.
         const QString path = dir.filePath(QStringLiteral("shot%1.bmp").arg(n++));
-        PageSnapshot snapshot{rendering, true};
+        const PageSnapshot snapshot = snapshotOf(rendering, true);
         QString error;
         ASSERT_TRUE(RenderSnapshotToFile(snapshot, path, 810, 600, c.w, c.h,
                                          encoderFor(QString::fromLatin1(c.format)), &error))
@@ -125,7 +132,7 @@ TEST(ImageWriter, WhatThePageDoesNotPaintStaysWhite) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("corner.png"));
     QString error;
-    ASSERT_TRUE(RenderSnapshotToFile(PageSnapshot{pngOf(page), true}, path, 810, 600, 810, 600,
+    ASSERT_TRUE(RenderSnapshotToFile(snapshotOf(pngOf(page), true), path, 810, 600, 810, 600,
                                      encoderFor(QStringLiteral("PNG")), &error));
     const QImage out(path);
     EXPECT_EQ(out.pixelColor(10, 10), QColor(Qt::black));
@@ -138,24 +145,24 @@ TEST(ImageWriter, FailsWithoutWritingWhenItCannot) {
     const QByteArray rendering = solidRendering(100, 100, Qt::red);
     QString error;
     const QString missingFolder = dir.filePath(QStringLiteral("no/such/folder/x.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, missingFolder, 100, 100, 10, 10,
+    EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(rendering, true), missingFolder, 100, 100, 10, 10,
                                       encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_FALSE(QFile::exists(missingFolder));
     EXPECT_TRUE(error.contains(QStringLiteral("cannot write")));
 
     const QString noBody = dir.filePath(QStringLiteral("svg.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, false}, noBody, 100, 100, 10, 10,
+    EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(rendering, false), noBody, 100, 100, 10, 10,
                                       encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_FALSE(QFile::exists(noBody));
 
     const QString noEncoder = dir.filePath(QStringLiteral("none.jpg"));
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, noEncoder, 100, 100, 10, 10, EncoderId{},
-                                      &error));
+    EXPECT_FALSE(
+        RenderSnapshotToFile(snapshotOf(rendering, true), noEncoder, 100, 100, 10, 10, EncoderId{}, &error));
     EXPECT_FALSE(QFile::exists(noEncoder));
 
     for (const QSize bad : {QSize(0, 10), QSize(10, -1), QSize(16385, 10)}) {
         const QString path = dir.filePath(QStringLiteral("bad.jpg"));
-        EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, path, 100, 100, bad.width(),
+        EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(rendering, true), path, 100, 100, bad.width(),
                                           bad.height(), encoderFor(QStringLiteral("JPG")), &error));
         EXPECT_FALSE(QFile::exists(path));
         EXPECT_TRUE(error.contains(QStringLiteral("image")));
@@ -167,7 +174,7 @@ TEST(ImageWriter, AFailedWriteLeavesTheEarlierFileWhole) {
     const QString path = dir.filePath(QStringLiteral("keep.jpg"));
     ASSERT_TRUE(writeFile(path, "earlier image"));
     QString error;
-    EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{QByteArray("not a png"), true}, path, 100, 100, 10, 10,
+    EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(QByteArray("not a png"), true), path, 100, 100, 10, 10,
                                       encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_EQ(readFile(path), QByteArray("earlier image"));
 }
@@ -230,7 +237,7 @@ TEST_F(SmallFileSystem, AFullDiskIsNamedAndLeavesNoPartOfTheImage) {
 
     for (const QString& path : {earlier, filePath("new.png")}) {
         error.clear();
-        EXPECT_FALSE(RenderSnapshotToFile(PageSnapshot{rendering, true}, path, 300, 300, 300, 300,
+        EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(rendering, true), path, 300, 300, 300, 300,
                                           encoderFor(QStringLiteral("PNG")), &error));
         EXPECT_TRUE(error.contains(QStringLiteral("cannot write ") + path)) << error.toStdString();
         EXPECT_TRUE(error.contains(QStringLiteral("No space left on device"))) << error.toStdString();

@@ -92,9 +92,12 @@ protected:
                            {{QStringLiteral("frameId"), kTarget}, {QStringLiteral("loaderId"), kLoader}});
             }
         } else if (m == QStringLiteral("Runtime.evaluate")) {
+            const QJsonObject document{{QStringLiteral("body"), true},
+                                       {QStringLiteral("url"), QStringLiteral("http://example.test/landed")},
+                                       {QStringLiteral("title"), QStringLiteral("Landed")}};
             peer.reply(call, {{QStringLiteral("result"),
-                               QJsonObject{{QStringLiteral("type"), QStringLiteral("boolean")},
-                                           {QStringLiteral("value"), true}}}});
+                               QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
+                                           {QStringLiteral("value"), document}}}});
         } else if (m == QStringLiteral("Page.captureScreenshot")) {
             peer.reply(call,
                        {{QStringLiteral("data"), QString::fromLatin1(QByteArray("rendering").toBase64())}});
@@ -161,6 +164,8 @@ TEST_F(PageCaptureScripted, SetsThePageUpLoadsItAndTakesTheSnapshotInAContextDis
     EXPECT_EQ(outcome.httpStatus, 203);
     EXPECT_EQ(outcome.snapshot.png, QByteArray("rendering"));
     EXPECT_TRUE(outcome.snapshot.hasBody);
+    EXPECT_EQ(outcome.finalUrl, QStringLiteral("http://example.test/landed"));
+    EXPECT_EQ(outcome.title, QStringLiteral("Landed"));
 
     const QJsonObject target = peer().callsOf(QStringLiteral("Target.createTarget")).value(0);
     EXPECT_EQ(params(target).value(QStringLiteral("width")).toInt(), 640);
