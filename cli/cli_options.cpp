@@ -3,7 +3,9 @@
 #include "core/capture/capture_options.h"
 #include "core/image/image_format.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -62,6 +64,55 @@ bool ParseSize(const QString& text, int* width, int* height) {
     return true;
 }
 
+bool ParsePageOption(const QString& flag, const QString& value, CaptureOptions* capture, QString* error) {
+    const auto refuse = [&](const QString& why) {
+        *error = QStringLiteral("%1: \"%2\" %3").arg(flag, PrintableText(value), why);
+        return false;
+    };
+    if (flag == QStringLiteral("--wait")) {
+        static const QHash<QString, WaitCondition> conditions{
+            {QStringLiteral("load"), WaitCondition::Load},
+            {QStringLiteral("domcontentloaded"), WaitCondition::DomContentLoaded},
+            {QStringLiteral("networkidle"), WaitCondition::NetworkIdle}};
+        const auto it = conditions.constFind(value.toLower());
+        if (it == conditions.cend()) {
+            return refuse(QStringLiteral("is not load, domcontentloaded or networkidle"));
+        }
+        capture->wait = *it;
+    } else if (flag == QStringLiteral("--delay")) {
+        bool ok = false;
+        const int ms = value.toInt(&ok);
+        if (!ok || ms < 0 || ms > 3600 * 1000) {
+            return refuse(QStringLiteral("is not a number of milliseconds from 0 to 3600000"));
+        }
+        capture->delayMs = ms;
+    } else if (flag == QStringLiteral("-H") || flag == QStringLiteral("--header")) {
+        // A request header: a token, a colon, a value on one line.
+        static const QRegularExpression header(
+            QStringLiteral("^([!#$%&'*+.^_`|~0-9A-Za-z-]+):[ \t]*([^\r\n]*)$"));
+        const QRegularExpressionMatch match = header.match(value);
+        if (!match.hasMatch()) {
+            return refuse(QStringLiteral("is not a header 'Name: value'"));
+        }
+        capture->headers.append({match.captured(1), match.captured(2).trimmed()});
+    } else if (flag == QStringLiteral("--javascript")) {
+        QFile file(value);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return refuse(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+        }
+        capture->script = QString::fromUtf8(file.readAll());
+    } else if (value.trimmed().isEmpty()) {
+        return refuse(QStringLiteral("is empty"));
+    } else if (flag == QStringLiteral("--wait-for")) {
+        capture->waitFor = value;
+    } else if (flag == QStringLiteral("--user-agent")) {
+        capture->userAgent = value;
+    } else if (flag == QStringLiteral("--hide")) {
+        capture->hide.append(value);
+    }
+    return true;
+}
+
 ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QString* error) {
     auto needValue = [&](qsizetype& i, const QString& name, QString* value) {
         if (i + 1 >= args.size()) {
@@ -106,6 +157,15 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             options->json = true;
         } else if (arg == QStringLiteral("--web-only")) {
             options->webOnly = true;
+        } else if (arg == QStringLiteral("--dark")) {
+            options->capture.dark = true;
+        } else if (arg == QStringLiteral("--wait") || arg == QStringLiteral("--wait-for") ||
+                   arg == QStringLiteral("--delay") || arg == QStringLiteral("--user-agent") ||
+                   arg == QStringLiteral("-H") || arg == QStringLiteral("--header") ||
+                   arg == QStringLiteral("--javascript") || arg == QStringLiteral("--hide")) {
+            if (!value(arg, &v) || !ParsePageOption(arg, v, &options->capture, error)) {
+                return ParseStatus::UsageError;
+            }
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
@@ -195,6 +255,15 @@ QString CliUsage() {
                "  -j, --jobs N          pages captured at once (default 2)\n"
                "      --settings FILE   settings file for the defaults (default: the program's "
                "Lumiclip.ini)\n"
+               "      --wait EVENT      load (default), domcontentloaded or networkidle (no network\n"
+               "                        activity for 500 ms)\n"
+               "      --wait-for SELECTOR  then wait until an element matching SELECTOR is visible\n"
+               "      --delay MS        then wait MS milliseconds more (all waits within --timeout)\n"
+               "      --user-agent TEXT the browser's user agent\n"
+               "  -H, --header 'NAME: VALUE'  an extra request header (repeatable)\n"
+               "      --dark            prefer the dark colour scheme\n"
+               "      --javascript FILE run FILE's script after the waits, before the snapshot\n"
+               "      --hide SELECTOR   hide the elements matching SELECTOR (repeatable)\n"
                "      --json            one JSON object per line per result\n"
                "      --web-only        refuse every address but http: and https: ones\n"
                "  -h, --help            this text\n"

@@ -40,6 +40,10 @@ const QStringList& CliFormats();
 // The format name in upper case when the tool writes it (compared without regard to case), else empty.
 QString CliFormatName(const QString& name);
 
+// One of the flags that shape the page (--wait, --wait-for, --delay, --user-agent, -H/--header,
+// --javascript, --hide) into capture; false with *error naming the flag and the value.
+bool ParsePageOption(const QString& flag, const QString& value, CaptureOptions* capture, QString* error);
+
 // "WxH" with both sides from 1 to the capture maximum.
 bool ParseSize(const QString& text, int* width, int* height);
 

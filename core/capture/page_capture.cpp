@@ -5,10 +5,32 @@
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 namespace lumiclip {
 
+namespace {
+
+// text as a JavaScript string literal (JSON's quoting is JavaScript's).
+QString JavaScriptString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// What an evaluation's exception says.
+QString ExceptionText(const QJsonObject& result) {
+    const QJsonObject details = result.value(QStringLiteral("exceptionDetails")).toObject();
+    const QString description =
+        details.value(QStringLiteral("exception")).toObject().value(QStringLiteral("description")).toString();
+    return description.isEmpty() ? details.value(QStringLiteral("text")).toString()
+                                 : description.section(QLatin1Char('\n'), 0, 0);
+}
+
+}  // namespace
+
 PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* parent)
-    : QObject(parent), m_browser(browser), m_options(std::move(options)), m_watcher(m_options.limits) {
+    : QObject(parent), m_browser(browser), m_options(std::move(options)), m_watcher(m_options) {
     // Precise: a coarse timer may fire a few per cent early, which at 30 s is a second.
     for (QTimer* timer : {&m_limitTimer, &m_endTimer}) {
         timer->setSingleShot(true);
@@ -33,6 +55,11 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
     });
     connect(&m_watcher, &ReadyWatcher::stopWanted, this, &PageCapture::onStopWanted);
     connect(&m_watcher, &ReadyWatcher::ready, this, &PageCapture::onReady);
+    connect(&m_watcher, &ReadyWatcher::failed, this, [this](const QString& reason) {
+        m_limitTimer.stop();
+        fail(reason);
+    });
+    connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
 }
 
 PageCapture::~PageCapture() = default;
@@ -64,8 +91,7 @@ void PageCapture::start() {
     connect(m_target, &PageTarget::failed, this, &PageCapture::fail);
     connect(m_target, &PageTarget::pageEvent, this, &PageCapture::onPageEvent);
     connect(m_target, &PageTarget::ready, this, &PageCapture::navigate);
-    m_target->open(m_options.viewWidth, m_options.viewHeight,
-                   coldBrowser ? m_options.limits.browserStartMs : remainingMs());
+    m_target->open(m_options, coldBrowser ? m_options.limits.browserStartMs : remainingMs());
 }
 
 void PageCapture::startLimit() {
@@ -150,7 +176,109 @@ void PageCapture::onReady(WaitEnd how) {
     if (m_finished) {
         return;
     }
-    CdpSession* session = m_target->session();
+    if (how == WaitEnd::FinishedEarly) {
+        takeSnapshot();  // quitting: what is there, as it is
+        return;
+    }
+    prepareSnapshot(0);
+}
+
+void PageCapture::evaluate(const QString& expression, std::function<void(const QJsonObject& value)> done) {
+    CdpSession* session = m_target ? m_target->session() : nullptr;
+    if (!session) {
+        fail(QStringLiteral("the page is gone"));
+        return;
+    }
+    session->call(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), expression},
+         {QStringLiteral("returnByValue"), true},
+         {QStringLiteral("awaitPromise"), true}},
+        this,
+        [this, done = std::move(done)](const CdpReply& reply) {
+            if (m_finished) {
+                return;
+            }
+            if (!reply.ok) {
+                fail(reply.error);
+                return;
+            }
+            done(reply.result);
+        },
+        remainingMs());
+}
+
+void PageCapture::probeElement() {
+    // Visible: it takes room on the page and is neither hidden nor undisplayed.
+    const QString probe = QStringLiteral(
+                              "(function (selector) {"
+                              "  var e = document.querySelector(selector);"
+                              "  if (!e) return false;"
+                              "  var box = e.getBoundingClientRect(), style = getComputedStyle(e);"
+                              "  return box.width > 0 && box.height > 0 && style.visibility !== 'hidden'"
+                              "      && style.display !== 'none';"
+                              "})(%1)")
+                              .arg(JavaScriptString(m_options.waitFor));
+    evaluate(probe, [this](const QJsonObject& result) {
+        if (result.contains(QStringLiteral("exceptionDetails"))) {
+            m_watcher.elementProbed(false,
+                                    QStringLiteral("--wait-for: %1 is not a selector the page understands")
+                                        .arg(m_options.waitFor));
+            return;
+        }
+        m_watcher.elementProbed(
+            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool(), {});
+    });
+}
+
+void PageCapture::prepareSnapshot(int step) {
+    // After the waits and before the snapshot: the user's script, then the elements to hide.
+    if (step == 0 && !m_options.script.isEmpty()) {
+        evaluate(m_options.script, [this](const QJsonObject& result) {
+            if (result.contains(QStringLiteral("exceptionDetails"))) {
+                fail(QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
+                return;
+            }
+            prepareSnapshot(1);
+        });
+        return;
+    }
+    if (step <= 1 && !m_options.hide.isEmpty()) {
+        QStringList selectors;
+        for (const QString& selector : m_options.hide) {
+            selectors.append(JavaScriptString(selector));
+        }
+        // Each selector is tried on its own first, so that a bad one is named rather than breaking the
+        // whole style sheet.
+        const QString hide = QStringLiteral(
+                                 "(function (selectors) {"
+                                 "  for (var i = 0; i < selectors.length; ++i) {"
+                                 "    try { document.querySelector(selectors[i]); }"
+                                 "    catch (e) { return selectors[i]; }"
+                                 "  }"
+                                 "  var style = document.createElement('style');"
+                                 "  style.textContent = selectors.map(function (s) {"
+                                 "    return s + ' { display: none !important; }'; }).join(' ');"
+                                 "  (document.head || document.documentElement).appendChild(style);"
+                                 "  return '';"
+                                 "})([%1])")
+                                 .arg(selectors.join(QLatin1Char(',')));
+        evaluate(hide, [this](const QJsonObject& result) {
+            const QString bad =
+                result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
+            if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
+                fail(QStringLiteral("--hide: %1 is not a selector the page understands").arg(bad));
+                return;
+            }
+            takeSnapshot();
+        });
+        return;
+    }
+    takeSnapshot();
+}
+
+void PageCapture::takeSnapshot() {
+    CdpSession* session = m_target ? m_target->session() : nullptr;
     if (!session) {
         fail(QStringLiteral("the page is gone"));
         return;

@@ -71,6 +71,12 @@ private:
     void onPageEvent(const QString& method, const QJsonObject& params);
     void onStopWanted();
     void onReady(WaitEnd how);
+    // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
+    void evaluate(const QString& expression, std::function<void(const QJsonObject& result)> done);
+    void probeElement();
+    // The steps between the waits and the snapshot, from step on: the script, the hidden elements.
+    void prepareSnapshot(int step);
+    void takeSnapshot();
     void fail(const QString& error);
     void finish();
 

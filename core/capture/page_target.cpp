@@ -4,6 +4,9 @@
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
 
+#include "core/capture/capture_options.h"
+
+#include <QJsonArray>
 #include <QTimer>
 
 #include <memory>
@@ -28,7 +31,7 @@ PageTarget::~PageTarget() {
     dispose(10000);
 }
 
-void PageTarget::open(int width, int height, int firstCallMs) {
+void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
     CdpConnection* connection = m_browser.connection();
     if (!connection) {
         QTimer::singleShot(0, this, [this] { fail(QStringLiteral("the browser is not running")); });
@@ -40,26 +43,26 @@ void PageTarget::open(int width, int height, int firstCallMs) {
     });
     browserCall(
         QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
-        [this, width, height](const QJsonObject& result) {
+        [this, options](const QJsonObject& result) {
             emit browserAnswered();
             m_contextId = result.value(QStringLiteral("browserContextId")).toString();
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
-                               {QStringLiteral("width"), width},
-                               {QStringLiteral("height"), height},
+                               {QStringLiteral("width"), options.viewWidth},
+                               {QStringLiteral("height"), options.viewHeight},
                                {QStringLiteral("browserContextId"), m_contextId}};
             if (!m_browser.isHeadlessShell()) {
                 params.insert(QStringLiteral("newWindow"), true);
             }
             browserCall(
                 QStringLiteral("Target.createTarget"), params,
-                [this, width, height](const QJsonObject& created) {
+                [this, options](const QJsonObject& created) {
                     m_targetId = created.value(QStringLiteral("targetId")).toString();
                     browserCall(
                         QStringLiteral("Target.attachToTarget"),
                         {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
-                        [this, width, height](const QJsonObject& attached) {
+                        [this, options](const QJsonObject& attached) {
                             onAttached(attached.value(QStringLiteral("sessionId")).toString());
-                            prepare(width, height);
+                            prepare(options);
                         },
                         m_deadline());
                 },
@@ -98,13 +101,13 @@ void PageTarget::onAttached(const QString& sessionId) {
             });
 }
 
-void PageTarget::prepare(int width, int height) {
+void PageTarget::prepare(const CaptureOptions& options) {
     // Sent together, awaited together: one round trip instead of eight.
     const QJsonObject white{{QStringLiteral("r"), 255},
                             {QStringLiteral("g"), 255},
                             {QStringLiteral("b"), 255},
                             {QStringLiteral("a"), 1}};
-    const QList<QPair<QString, QJsonObject>> steps{
+    QList<QPair<QString, QJsonObject>> steps{
         {QStringLiteral("Page.enable"), {}},
         {QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}}},
         {QStringLiteral("Network.enable"), {}},
@@ -116,11 +119,28 @@ void PageTarget::prepare(int width, int height) {
         // isolated) are targets of their own; they report their loads only to a session on them.
         {QStringLiteral("Target.setAutoAttach"), AutoAttachParams()},
         {QStringLiteral("Emulation.setDeviceMetricsOverride"),
-         {{QStringLiteral("width"), width},
-          {QStringLiteral("height"), height},
+         {{QStringLiteral("width"), options.viewWidth},
+          {QStringLiteral("height"), options.viewHeight},
           {QStringLiteral("deviceScaleFactor"), 1},
           {QStringLiteral("mobile"), false}}},
     };
+    if (!options.userAgent.isEmpty()) {
+        steps.append({QStringLiteral("Emulation.setUserAgentOverride"),
+                      {{QStringLiteral("userAgent"), options.userAgent}}});
+    }
+    if (!options.headers.isEmpty()) {
+        QJsonObject headers;
+        for (const auto& [name, value] : options.headers) {
+            headers.insert(name, value);
+        }
+        steps.append({QStringLiteral("Network.setExtraHTTPHeaders"), {{QStringLiteral("headers"), headers}}});
+    }
+    if (options.dark) {
+        const QJsonObject scheme{{QStringLiteral("name"), QStringLiteral("prefers-color-scheme")},
+                                 {QStringLiteral("value"), QStringLiteral("dark")}};
+        steps.append({QStringLiteral("Emulation.setEmulatedMedia"),
+                      {{QStringLiteral("features"), QJsonArray{scheme}}}});
+    }
     auto remaining = std::make_shared<int>(static_cast<int>(steps.size()));
     for (const auto& [method, params] : steps) {
         m_session->call(

@@ -12,9 +12,11 @@ namespace lumiclip {
 
 class Browser;
 class CdpSession;
+struct CaptureOptions;
 
 // The browser side of one capture: a fresh browser context holding one page target of the view size,
-// prepared for a capture (no cache, no scroll bars, a white background, lifecycle events), and sessions
+// prepared for a capture (no cache, no scroll bars, a white background, lifecycle events, and the
+// options' user agent, extra headers and colour scheme), and sessions
 // on the targets the page starts (frames rendered in processes of their own, workers), each let go once
 // it is set up. Dialogs the page or its frames open are answered at once (alert and beforeunload
 // accepted, confirm and prompt cancelled): an open dialog holds the renderer. The context, and with it
@@ -30,7 +32,7 @@ public:
 
     // Creates the context and the target, attaches and prepares; then ready(), or failed(). The first
     // call gets firstCallMs (a browser that has just been started answers it once it is up).
-    void open(int width, int height, int firstCallMs);
+    void open(const CaptureOptions& options, int firstCallMs);
     // The page's session once ready(), else null.
     CdpSession* session() const { return m_session; }
     // The main frame's id, which is the target's.
@@ -51,7 +53,7 @@ private:
     void browserCall(const QString& method, const QJsonObject& params,
                      std::function<void(const QJsonObject&)> onResult, int timeoutMs);
     void onAttached(const QString& sessionId);
-    void prepare(int width, int height);
+    void prepare(const CaptureOptions& options);
     void onSessionEvent(CdpSession* from, const QString& method, const QJsonObject& params);
     void onChildAttached(const QJsonObject& params);
     void onChildDetached(const QString& sessionId);

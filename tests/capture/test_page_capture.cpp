@@ -343,3 +343,58 @@ TEST_F(PageCaptureScripted, ACrashAnErrorOrAClosedConnectionFailsTheCaptureNamin
         EXPECT_TRUE(events.isEmpty()) << c.name;
     }
 }
+
+TEST_F(PageCaptureScripted, TheWaitConditionAndTheElementAreTheWatchersToDecide) {
+    // The parsed document ends the wait when asked for; the load never comes.
+    options.wait = WaitCondition::DomContentLoaded;
+    onNavigate = [](ScriptedBrowser& peer, const QJsonObject& call) {
+        peer.reply(call, {{QStringLiteral("frameId"), kTarget}, {QStringLiteral("loaderId"), kLoader}});
+        peer.event(QStringLiteral("Page.lifecycleEvent"), lifecycle(kTarget, kLoader, "DOMContentLoaded"),
+                   kSession);
+    };
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_EQ(capture->outcome().waitEnd, WaitEnd::Loaded);
+
+    // The element is looked for again until it is there, then the snapshot follows.
+    options.wait = WaitCondition::Load;
+    options.waitFor = QStringLiteral("#late");
+    onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
+    int probes = 0;
+    onCall = [&probes](ScriptedBrowser& peer, const QJsonObject& call) {
+        if (method(call) != QStringLiteral("Runtime.evaluate") ||
+            !params(call)
+                 .value(QStringLiteral("expression"))
+                 .toString()
+                 .contains(QStringLiteral("\"#late\""))) {
+            return false;
+        }
+        ++probes;
+        peer.reply(call, {{QStringLiteral("result"), QJsonObject{{QStringLiteral("value"), probes == 3}}}});
+        return true;
+    };
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_EQ(probes, 3);
+}
+
+TEST_F(PageCaptureScripted, AgentHeadersAndSchemeArePartOfTheSetUp) {
+    options.userAgent = QStringLiteral("Agent/1");
+    options.headers = {{QStringLiteral("X-One"), QStringLiteral("1")}};
+    options.dark = true;
+    ASSERT_TRUE(run([](PageCapture& c) { c.stop(); }));
+    const QStringList sent = methodsSent();
+    const qsizetype navigate = sent.indexOf(QStringLiteral("Page.navigate"));
+    for (const char* step :
+         {"Emulation.setUserAgentOverride", "Network.setExtraHTTPHeaders", "Emulation.setEmulatedMedia"}) {
+        const qsizetype at = sent.indexOf(QString::fromLatin1(step));
+        EXPECT_GE(at, 0) << step;
+        EXPECT_LT(at, navigate) << step;
+    }
+    EXPECT_EQ(params(peer().callsOf(QStringLiteral("Network.setExtraHTTPHeaders")).value(0))
+                  .value(QStringLiteral("headers"))
+                  .toObject()
+                  .value(QStringLiteral("X-One"))
+                  .toString(),
+              QStringLiteral("1"));
+}
