@@ -58,3 +58,4 @@ echo "Browser: $(/usr/lib/chromium/chromium-headless-shell --version 2>/dev/null
 build/release/bench/lumiclip-bench --url "$url" --captures "$captures" --results "$work/warm.txt"
 python3 bench/cold_runs.py --url "$url" --cli build/release/cli/lumiclip-cli --runs "$runs" \
   --warm-results "$work/warm.txt"
+python3 bench/wait_costs.py --url "$url" --cli build/release/cli/lumiclip-cli
