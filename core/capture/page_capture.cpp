@@ -64,6 +64,7 @@ void PageCapture::start() {
     connect(m_target, &PageTarget::failed, this, &PageCapture::fail);
     connect(m_target, &PageTarget::pageEvent, this, &PageCapture::onPageEvent);
     connect(m_target, &PageTarget::ready, this, &PageCapture::navigate);
+    m_target->setScaleFactor(m_options.scaleFactor);
     m_target->open(m_options.viewWidth, m_options.viewHeight,
                    coldBrowser ? m_options.limits.browserStartMs : remainingMs());
 }
@@ -155,7 +156,7 @@ void PageCapture::onReady(WaitEnd how) {
         fail(QStringLiteral("the page is gone"));
         return;
     }
-    TakePageSnapshot(*session, this, remainingMs(),
+    TakePageSnapshot(*session, m_options, this, remainingMs(),
                      [this](bool ok, const QString& error, const PageSnapshot& snapshot) {
                          if (m_finished) {
                              return;

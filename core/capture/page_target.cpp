@@ -118,7 +118,7 @@ void PageTarget::prepare(int width, int height) {
         {QStringLiteral("Emulation.setDeviceMetricsOverride"),
          {{QStringLiteral("width"), width},
           {QStringLiteral("height"), height},
-          {QStringLiteral("deviceScaleFactor"), 1},
+          {QStringLiteral("deviceScaleFactor"), m_scaleFactor},
           {QStringLiteral("mobile"), false}}},
     };
     auto remaining = std::make_shared<int>(static_cast<int>(steps.size()));

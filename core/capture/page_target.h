@@ -31,6 +31,8 @@ public:
     // Creates the context and the target, attaches and prepares; then ready(), or failed(). The first
     // call gets firstCallMs (a browser that has just been started answers it once it is up).
     void open(int width, int height, int firstCallMs);
+    // Device pixels per CSS pixel of the page's rendering (default 1); set before open().
+    void setScaleFactor(double scaleFactor) { m_scaleFactor = scaleFactor; }
     // The page's session once ready(), else null.
     CdpSession* session() const { return m_session; }
     // The main frame's id, which is the target's.
@@ -60,6 +62,7 @@ private:
 
     Browser& m_browser;
     std::function<int()> m_deadline;
+    double m_scaleFactor = 1;
     bool m_failed = false;
     QString m_contextId;
     QString m_targetId;
