@@ -109,8 +109,11 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
         EncoderId encoder;
         EncoderForFormat(capture->options().format, &encoder);  // none: the writer names the missing encoder
         QString error;
-        if (WriteSnapshotImage(outcome.snapshot, capture->options(), encoder, &error)) {
+        QSize written;
+        if (WriteSnapshotImage(outcome.snapshot, capture->options(), encoder, &error, &written)) {
             result.ok = true;
+            result.width = written.width();
+            result.height = written.height();
             result.bytes = QFileInfo(result.output).size();
         } else {
             result.error = error;
@@ -123,7 +126,11 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     launchMore();
 }
 
-void BatchRunner::complete(qsizetype index, const BatchResult& result) {
+void BatchRunner::complete(qsizetype index, BatchResult result) {
+    if (!result.ok) {
+        result.width = m_settings.capture.imageWidth;
+        result.height = m_settings.capture.imageHeight;
+    }
     m_results[index] = result;
     m_reported[index] = true;
     ++m_done;
@@ -139,8 +146,8 @@ void BatchRunner::report(const BatchResult& result) {
         const QJsonObject line{
             {QStringLiteral("url"), result.url},
             {QStringLiteral("output"), result.output},
-            {QStringLiteral("width"), m_settings.capture.imageWidth},
-            {QStringLiteral("height"), m_settings.capture.imageHeight},
+            {QStringLiteral("width"), result.width},
+            {QStringLiteral("height"), result.height},
             {QStringLiteral("format"), m_settings.capture.format},
             {QStringLiteral("bytes"), result.bytes},
             {QStringLiteral("milliseconds"), result.milliseconds},
@@ -151,9 +158,8 @@ void BatchRunner::report(const BatchResult& result) {
         std::fflush(stdout);
     } else if (result.ok) {
         std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(PrintableText(result.output)),
-                     m_settings.capture.imageWidth, m_settings.capture.imageHeight,
-                     qUtf8Printable(m_settings.capture.format), static_cast<long long>(result.bytes),
-                     qUtf8Printable(PrintableText(result.url)));
+                     result.width, result.height, qUtf8Printable(m_settings.capture.format),
+                     static_cast<long long>(result.bytes), qUtf8Printable(PrintableText(result.url)));
         std::fflush(stdout);
     }
     if (!result.ok) {

@@ -40,6 +40,9 @@ struct BatchResult {
     QString error;
     qint64 bytes = 0;
     qint64 milliseconds = 0;
+    // The image's size: the one written, else the one asked for (a side of 0: in proportion).
+    int width = 0;
+    int height = 0;
 };
 
 // Captures a list of pages on the shared browser, several at once, each in its own context. A page
@@ -66,7 +69,7 @@ signals:
 private:
     void launchMore();
     void onCaptureFinished(PageCapture* capture, qsizetype index);
-    void complete(qsizetype index, const BatchResult& result);
+    void complete(qsizetype index, BatchResult result);
     void report(const BatchResult& result);
     void drawProgress();
 

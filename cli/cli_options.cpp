@@ -48,7 +48,7 @@ QString PrintableText(const QString& text) {
     return printable;
 }
 
-bool ParseSize(const QString& text, int* width, int* height) {
+bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions) {
     static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})[xX]([0-9]{1,6})$"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch()) {
@@ -56,7 +56,8 @@ bool ParseSize(const QString& text, int* width, int* height) {
     }
     const int w = match.captured(1).toInt();
     const int h = match.captured(2).toInt();
-    if (w < 1 || h < 1 || w > kMaxCaptureSide || h > kMaxCaptureSide) {
+    const int least = zeroKeepsProportions ? 0 : 1;
+    if (w < least || h < least || (w == 0 && h == 0) || w > kMaxCaptureSide || h > kMaxCaptureSide) {
         return false;
     }
     *width = w;
@@ -188,10 +189,11 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             const bool view = arg == QStringLiteral("--view");
             CaptureOptions& capture = options->capture;
             if (!ParseSize(v, view ? &capture.viewWidth : &capture.imageWidth,
-                           view ? &capture.viewHeight : &capture.imageHeight)) {
-                *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3")
+                           view ? &capture.viewHeight : &capture.imageHeight, !view)) {
+                *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3%4")
                              .arg(arg, v)
-                             .arg(kMaxCaptureSide);
+                             .arg(kMaxCaptureSide)
+                             .arg(view ? QString() : QStringLiteral(" (or one side 0: in proportion)"));
                 return ParseStatus::UsageError;
             }
             (view ? options->viewGiven : options->sizeGiven) = true;
@@ -226,6 +228,49 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             } else {
                 options->jobs = n;
             }
+        } else if (arg == QStringLiteral("--quality")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            bool ok = false;
+            const int quality = v.toInt(&ok);
+            if (!ok || quality < 1 || quality > 100) {
+                *error =
+                    QStringLiteral("%1: \"%2\" is not a number from 1 to 100").arg(arg, PrintableText(v));
+                return ParseStatus::UsageError;
+            }
+            options->capture.quality = quality;
+        } else if (arg == QStringLiteral("--full-page")) {
+            if (options->capture.kind == CaptureKind::Element) {
+                *error = QStringLiteral("--full-page and --selector cannot be used together");
+                return ParseStatus::UsageError;
+            }
+            options->capture.kind = CaptureKind::FullPage;
+        } else if (arg == QStringLiteral("--selector")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            if (options->capture.kind == CaptureKind::FullPage) {
+                *error = QStringLiteral("--full-page and --selector cannot be used together");
+                return ParseStatus::UsageError;
+            }
+            if (v.trimmed().isEmpty()) {
+                *error = QStringLiteral("%1 needs a selector").arg(arg);
+                return ParseStatus::UsageError;
+            }
+            options->capture.kind = CaptureKind::Element;
+            options->capture.selector = v;
+        } else if (arg == QStringLiteral("--scale-factor")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            bool ok = false;
+            const double factor = v.toDouble(&ok);
+            if (!ok || !(factor >= 1 && factor <= 4)) {
+                *error = QStringLiteral("%1: \"%2\" is not a number from 1 to 4").arg(arg, PrintableText(v));
+                return ParseStatus::UsageError;
+            }
+            options->capture.scaleFactor = factor;
         } else {
             *error = QStringLiteral("unknown option %1").arg(PrintableText(arg));
             return ParseStatus::UsageError;
@@ -241,7 +286,7 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
 QString CliUsage() {
     return QStringLiteral(
                "Usage: lumiclip-cli [options] URL...\n"
-               "Captures web pages as images of an exact size.\n"
+               "Captures web pages as images.\n"
                "\n"
                "  -o, --output PATH     where the images go. A folder with -i, with several addresses,\n"
                "                        when PATH ends in \"/\" or is an existing folder; else, for one\n"
@@ -249,8 +294,13 @@ QString CliUsage() {
                "                        one address, else the current folder\n"
                "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
                "      --view WxH        browser view size (default 810x600)\n"
-               "      --size WxH        image size (default 180x138)\n"
+               "      --size WxH        image size (default 180x138); one side 0 keeps the proportions\n"
+               "                        of what is captured\n"
                "  -f, --format FORMAT   %1 (default JPG)\n"
+               "      --quality N       JPG and WEBP quality, 1 to 100 (default: the encoder's)\n"
+               "      --full-page       the whole page at the view's width (at most 16384 pixels high)\n"
+               "      --selector SEL    only the box of the first element matching the CSS selector SEL\n"
+               "      --scale-factor N  device pixels per CSS pixel, 1 to 4 (default 1): sharper images\n"
                "      --timeout SECONDS longest a page may load (default 30)\n"
                "  -j, --jobs N          pages captured at once (default 2)\n"
                "      --settings FILE   settings file for the defaults (default: the program's "

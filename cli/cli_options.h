@@ -35,7 +35,7 @@ enum class ParseStatus { Ok, UsageError };
 // Parses the arguments after the program name. On a usage error *error names the bad argument.
 ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QString* error);
 
-// The image formats the tool writes, upper case: JPG, GIF and PNG.
+// The image formats the tool writes, upper case: JPG, GIF, PNG and WEBP.
 const QStringList& CliFormats();
 // The format name in upper case when the tool writes it (compared without regard to case), else empty.
 QString CliFormatName(const QString& name);
@@ -44,8 +44,9 @@ QString CliFormatName(const QString& name);
 // --javascript, --hide) into capture; false with *error naming the flag and the value.
 bool ParsePageOption(const QString& flag, const QString& value, CaptureOptions* capture, QString* error);
 
-// "WxH" with both sides from 1 to the capture maximum.
-bool ParseSize(const QString& text, int* width, int* height);
+// "WxH" with both sides from 1 to the capture maximum; with zeroKeepsProportions one side (not both) may
+// be 0, which keeps the proportions of what is captured.
+bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions = false);
 
 // The usage text of --help.
 QString CliUsage();

@@ -1,5 +1,6 @@
 #include "cli/cli_settings.h"
 
+#include "core/image/image_format.h"
 #include "core/image/image_writer.h"
 #include "core/settings/capture_settings.h"
 
@@ -41,9 +42,29 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
         capture.format = format;
     }
     // Checked once, here, where the values meet: the flags' own ranges were checked as they were read.
-    const QString sizeError = CheckCaptureOptions(capture);
+    // The file's sizes are the desktop program's, exact: a side of 0 is the --size flag's alone.
+    const QString sizeError =
+        CheckCaptureSizes(capture.viewWidth, capture.viewHeight, options->sizeGiven ? 1 : capture.imageWidth,
+                          options->sizeGiven ? 1 : capture.imageHeight);
     if (!sizeError.isEmpty()) {
         *error = QStringLiteral("settings file %1: %2").arg(path, sizeError);
+        return false;
+    }
+    const QString optionsError = CheckCaptureOptions(capture);
+    if (!optionsError.isEmpty()) {
+        *error = optionsError;
+        return false;
+    }
+    const ImageFormat* format = FindImageFormat(capture.format);
+    if (capture.quality > 0 && (!format || !format->quality)) {
+        QStringList lossy;
+        for (const ImageFormat& candidate : kImageFormats) {
+            if (candidate.quality) {
+                lossy.append(QLatin1String(candidate.name));
+            }
+        }
+        *error = QStringLiteral("--quality: the %1 format has no quality (only %2 have)")
+                     .arg(capture.format, lossy.join(QStringLiteral(", ")));
         return false;
     }
     // The settings' path with the extension of the format written.

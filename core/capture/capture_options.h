@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -68,9 +69,15 @@ struct CaptureOptions {
     QStringList hide;
 };
 
-// Empty when the view and image sizes can be captured, else a message naming the bad value.
+// Empty when the view and image sizes can be captured, else a message naming the bad value: the exact
+// sizes of the desktop program, each from 1 to kMaxCaptureSide.
 QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int imageHeight);
-// The same for the sizes of options.
+// The same for options, whose image may keep one side 0 (proportional), with their quality and scale
+// factor; the view in device pixels stays within kMaxCaptureSide.
 QString CheckCaptureOptions(const CaptureOptions& options);
+
+// The image size for a capture of captured pixels: the options' size, or with a side of 0 that side in
+// the proportions of what was captured (rounded, 1 to kMaxCaptureSide).
+QSize ImageSizeFor(int imageWidth, int imageHeight, QSize captured);
 
 }  // namespace lumiclip

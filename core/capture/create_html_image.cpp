@@ -53,7 +53,11 @@ bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString
     options.imageWidth = imageWidth;
     options.imageHeight = imageHeight;
     options.format = m_strFormat;
-    QString error;
+    QString error = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
+    if (!error.isEmpty()) {
+        m_lastError = error;
+        return false;
+    }
     if (!WriteSnapshotImage(*pDocument, options, m_clsidEncoder, &error)) {
         m_lastError = error;
         return false;
@@ -99,8 +103,9 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
     options.imageHeight = imageHeight;
     options.format = m_strFormat;
     options.limits.pageMs = m_timeLimitMs;
-    // Sizes a hand-edited settings file can hold but no raster can: refuse before any work.
-    const QString sizeError = CheckCaptureOptions(options);
+    // Sizes a hand-edited settings file can hold but no raster can: refuse before any work. The sizes
+    // here are exact; a side of 0 is no size.
+    const QString sizeError = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
     if (!sizeError.isEmpty()) {
         m_lastError = sizeError;
         return false;

@@ -283,7 +283,7 @@ void PageCapture::takeSnapshot() {
         fail(QStringLiteral("the page is gone"));
         return;
     }
-    TakePageSnapshot(*session, this, remainingMs(),
+    TakePageSnapshot(*session, m_options, this, remainingMs(),
                      [this](bool ok, const QString& error, const PageSnapshot& snapshot) {
                          if (m_finished) {
                              return;

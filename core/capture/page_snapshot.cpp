@@ -3,11 +3,110 @@
 #include "core/cdp/cdp_session.h"
 #include "core/image/image_writer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+
+#include <algorithm>
 #include <memory>
 
 namespace lumiclip {
 
-void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, SnapshotDone done) {
+namespace {
+
+QJsonObject documentOf(const QJsonObject& evaluated) {
+    return evaluated.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();
+}
+
+void takeDocument(const QJsonObject& document, PageSnapshot* snapshot) {
+    snapshot->hasBody = document.value(QStringLiteral("body")).toBool();
+    snapshot->url = document.value(QStringLiteral("url")).toString();
+    snapshot->title = document.value(QStringLiteral("title")).toString();
+}
+
+// The document check and, for a full page or an element, the box to capture in document coordinates
+// (an element's box moves with the scroll offset; the clip does not).
+QString documentExpression(const CaptureOptions& options) {
+    if (options.kind == CaptureKind::View) {
+        return QStringLiteral("({body: document.body !== null, url: location.href, title: document.title})");
+    }
+    const QString selector =
+        options.kind == CaptureKind::Element
+            ? QString::fromUtf8(QJsonDocument(QJsonArray{options.selector}).toJson(QJsonDocument::Compact))
+            : QStringLiteral("[null]");
+    return QStringLiteral(
+               "(() => {"
+               "const d = {body: document.body !== null, url: location.href, title: document.title};"
+               "const selector = %1[0];"
+               "if (selector === null) {"
+               "const root = document.documentElement;"
+               "d.box = {x: 0, y: 0, width: 0, height: Math.max(root ? root.scrollHeight : 0,"
+               " document.body ? document.body.scrollHeight : 0)};"
+               "return d;"
+               "}"
+               "let e = null;"
+               "try { e = document.querySelector(selector); } catch (x) { d.invalid = String(x.message); }"
+               "if (e) {"
+               "const r = e.getBoundingClientRect();"
+               "d.box = {x: r.left + scrollX, y: r.top + scrollY, width: r.width, height: r.height};"
+               "}"
+               "return d;"
+               "})()")
+        .arg(selector);
+}
+
+QJsonObject screenshotParams(const QJsonObject& clip) {
+    QJsonObject params{{QStringLiteral("format"), QStringLiteral("png")},
+                       {QStringLiteral("fromSurface"), true},
+                       {QStringLiteral("captureBeyondViewport"), !clip.isEmpty()},
+                       {QStringLiteral("optimizeForSpeed"), true}};
+    if (!clip.isEmpty()) {
+        params.insert(QStringLiteral("clip"), clip);
+    }
+    return params;
+}
+
+QByteArray pngOf(const QJsonObject& screenshot) {
+    return QByteArray::fromBase64(screenshot.value(QStringLiteral("data")).toString().toLatin1());
+}
+
+// The clip of a full page or an element, or empty with *error set when there is nothing to capture.
+QJsonObject clipOf(const QJsonObject& document, const CaptureOptions& options, QString* error) {
+    const QString selector = options.selector;
+    if (document.contains(QStringLiteral("invalid"))) {
+        *error = QStringLiteral("the selector \"%1\" is not valid: %2")
+                     .arg(selector, document.value(QStringLiteral("invalid")).toString());
+        return {};
+    }
+    if (!document.contains(QStringLiteral("box"))) {
+        *error = QStringLiteral("no element matches the selector \"%1\"").arg(selector);
+        return {};
+    }
+    const QJsonObject box = document.value(QStringLiteral("box")).toObject();
+    // At most kMaxCaptureSide device pixels each way.
+    const double most = kMaxCaptureSide / options.scaleFactor;
+    const bool fullPage = options.kind == CaptureKind::FullPage;
+    const double width = fullPage ? options.viewWidth : box.value(QStringLiteral("width")).toDouble();
+    const double height = box.value(QStringLiteral("height")).toDouble();
+    if (!(width > 0 && height > 0)) {
+        *error = fullPage ? QStringLiteral("the document has no height to capture")
+                          : QStringLiteral("the element matching \"%1\" has an empty box (%2x%3)")
+                                .arg(selector)
+                                .arg(width)
+                                .arg(height);
+        return {};
+    }
+    return {{QStringLiteral("x"), box.value(QStringLiteral("x")).toDouble()},
+            {QStringLiteral("y"), box.value(QStringLiteral("y")).toDouble()},
+            {QStringLiteral("width"), std::min(width, most)},
+            {QStringLiteral("height"), std::min(height, most)},
+            {QStringLiteral("scale"), 1}};
+}
+
+}  // namespace
+
+void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObject* context, int timeoutMs,
+                      SnapshotDone done) {
     struct State {
         SnapshotDone done;
         PageSnapshot snapshot;
@@ -34,47 +133,73 @@ void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, Snap
     };
     session.call(
         QStringLiteral("Runtime.terminateExecution"), {}, context, [](const CdpReply&) {}, timeoutMs);
+    const QJsonObject evaluate{{QStringLiteral("expression"), documentExpression(options)},
+                               {QStringLiteral("returnByValue"), true}};
+    if (options.kind == CaptureKind::View) {
+        // The view needs no measure: the check and the screenshot go out together.
+        session.call(
+            QStringLiteral("Runtime.evaluate"), evaluate, context,
+            [state, partDone](const CdpReply& reply) {
+                partDone(reply, [state](const QJsonObject& result) {
+                    takeDocument(documentOf(result), &state->snapshot);
+                });
+            },
+            timeoutMs);
+        session.call(
+            QStringLiteral("Page.captureScreenshot"), screenshotParams({}), context,
+            [state, partDone](const CdpReply& reply) {
+                partDone(reply, [state](const QJsonObject& result) { state->snapshot.png = pngOf(result); });
+            },
+            timeoutMs);
+        return;
+    }
+    // A full page or an element: measured first, then the screenshot of its box.
+    QPointer<CdpSession> target(&session);
     session.call(
-        QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"),
-          QStringLiteral("({body: document.body !== null, url: location.href, title: document.title})")},
-         {QStringLiteral("returnByValue"), true}},
-        context,
-        [state, partDone](const CdpReply& reply) {
-            partDone(reply, [state](const QJsonObject& result) {
-                const QJsonObject value = result.value(QStringLiteral("result"))
-                                              .toObject()
-                                              .value(QStringLiteral("value"))
-                                              .toObject();
-                state->snapshot.hasBody = value.value(QStringLiteral("body")).toBool();
-                state->snapshot.url = value.value(QStringLiteral("url")).toString();
-                state->snapshot.title = value.value(QStringLiteral("title")).toString();
-            });
-        },
-        timeoutMs);
-    session.call(
-        QStringLiteral("Page.captureScreenshot"),
-        {{QStringLiteral("format"), QStringLiteral("png")},
-         {QStringLiteral("fromSurface"), true},
-         {QStringLiteral("captureBeyondViewport"), false},
-         {QStringLiteral("optimizeForSpeed"), true}},
-        context,
-        [state, partDone](const CdpReply& reply) {
-            partDone(reply, [state](const QJsonObject& result) {
-                state->snapshot.png =
-                    QByteArray::fromBase64(result.value(QStringLiteral("data")).toString().toLatin1());
-            });
+        QStringLiteral("Runtime.evaluate"), evaluate, context,
+        [state, options, target, context, timeoutMs](const CdpReply& reply) {
+            if (!reply.ok) {
+                state->done(false, reply.error, {});
+                return;
+            }
+            const QJsonObject document = documentOf(reply.result);
+            takeDocument(document, &state->snapshot);
+            if (!state->snapshot.hasBody) {
+                state->done(true, {}, state->snapshot);  // nothing to draw; the image step says so
+                return;
+            }
+            QString error;
+            const QJsonObject clip = clipOf(document, options, &error);
+            if (clip.isEmpty()) {
+                state->done(false, error, {});
+                return;
+            }
+            if (!target) {
+                state->done(false, QStringLiteral("the page is gone"), {});
+                return;
+            }
+            target->call(
+                QStringLiteral("Page.captureScreenshot"), screenshotParams(clip), context,
+                [state](const CdpReply& shot) {
+                    if (!shot.ok) {
+                        state->done(false, shot.error, {});
+                        return;
+                    }
+                    state->snapshot.png = pngOf(shot.result);
+                    state->done(true, {}, state->snapshot);
+                },
+                timeoutMs);
         },
         timeoutMs);
 }
 
 bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
-                        QString* error) {
+                        QString* error, QSize* imageSize) {
     if (!snapshot.hasBody) {
         *error = QStringLiteral("the document has no body to draw");
         return false;
     }
-    return WriteViewImage(snapshot.png, options, encoder, error);
+    return WriteViewImage(snapshot.png, options, encoder, error, imageSize);
 }
 
 }  // namespace lumiclip

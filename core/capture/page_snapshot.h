@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -13,8 +14,8 @@ namespace lumiclip {
 
 class CdpSession;
 
-// What the view held when the wait ended: its rendering (PNG of the view size) and whether the
-// document has a body at all (an SVG document, say, has none).
+// What the view held when the wait ended: its rendering (PNG of the captured part in device pixels) and
+// whether the document has a body at all (an SVG document, say, has none).
 struct PageSnapshot {
     QByteArray png;
     bool hasBody = false;
@@ -25,15 +26,20 @@ struct PageSnapshot {
 
 using SnapshotDone = std::function<void(bool ok, const QString& error, const PageSnapshot& snapshot)>;
 
-// Takes the snapshot of the page on session: ends whatever script runs (the body check and the
-// screenshot need the renderer's main thread, which an endless script, or one started after the
-// load, keeps to itself; ending scripts costs nothing when none runs), checks for a body and takes
-// a screenshot of the view. done() is called once, from the event loop, unless context goes first.
-void TakePageSnapshot(CdpSession& session, QObject* context, int timeoutMs, SnapshotDone done);
+// Takes the snapshot of the page on session as the options' kind says: ends whatever script runs (the
+// body check and the screenshot need the renderer's main thread, which an endless script, or one started
+// after the load, keeps to itself; ending scripts costs nothing when none runs), checks for a body and
+// takes a screenshot of the view, or of the whole document at the view's width, or of the box of the
+// element the selector matches (no match, an empty box or a bad selector fail, naming the selector). A
+// full page or an element is at most kMaxCaptureSide device pixels each way. done() is called once,
+// from the event loop, unless context goes first.
+void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObject* context, int timeoutMs,
+                      SnapshotDone done);
 
 // The image step for a snapshot: its rendering drawn, scaled, encoded and written as the options say.
 // A document without a body (an SVG document, say) gives no image.
+// *imageSize, when given, receives the size of the image written.
 bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
-                        QString* error);
+                        QString* error, QSize* imageSize = nullptr);
 
 }  // namespace lumiclip

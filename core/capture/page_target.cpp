@@ -121,7 +121,7 @@ void PageTarget::prepare(const CaptureOptions& options) {
         {QStringLiteral("Emulation.setDeviceMetricsOverride"),
          {{QStringLiteral("width"), options.viewWidth},
           {QStringLiteral("height"), options.viewHeight},
-          {QStringLiteral("deviceScaleFactor"), 1},
+          {QStringLiteral("deviceScaleFactor"), options.scaleFactor},
           {QStringLiteral("mobile"), false}}},
     };
     if (!options.userAgent.isEmpty()) {

@@ -21,12 +21,15 @@ struct ImageFormat {
     const char* filter;
     // Offered by the desktop program's options dialog and save-as dialog.
     bool desktop;
+    // Lossy, with a quality from 1 to 100 that its saver takes as "Q".
+    bool quality;
 };
 
-inline constexpr std::array<ImageFormat, 3> kImageFormats{{
-    {"JPG", "jpg", "image/jpeg", "jpegsave_buffer", "JPG/JPEG files (*.jpg)", true},
-    {"GIF", "gif", "image/gif", "gifsave_buffer", "GIF files (*.gif)", true},
-    {"PNG", "png", "image/png", "pngsave_buffer", "PNG files (*.png)", true},
+inline constexpr std::array<ImageFormat, 4> kImageFormats{{
+    {"JPG", "jpg", "image/jpeg", "jpegsave_buffer", "JPG/JPEG files (*.jpg)", true, true},
+    {"GIF", "gif", "image/gif", "gifsave_buffer", "GIF files (*.gif)", true, false},
+    {"PNG", "png", "image/png", "pngsave_buffer", "PNG files (*.png)", true, false},
+    {"WEBP", "webp", "image/webp", "webpsave_buffer", "WebP files (*.webp)", false, true},
 }};
 
 // The format of a name, compared exactly or without regard to case; null when there is none.

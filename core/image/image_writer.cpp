@@ -1,5 +1,6 @@
 #include "core/image/image_writer.h"
 
+#include "core/image/image_format.h"
 #include "core/image/memory_bitmap_dc.h"
 
 #include <QFile>
@@ -11,8 +12,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace lumiclip {
 
@@ -55,14 +58,17 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     return true;
 }
 
+// Whether the encoder's format takes a quality.
+bool hasQuality(const EncoderId& encoder) {
+    return std::any_of(kImageFormats.cbegin(), kImageFormats.cend(), [&encoder](const ImageFormat& format) {
+        return format.quality && encoder.mimeType == QLatin1String(format.mimeType);
+    });
+}
+
 }  // namespace
 
 QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
-                           const EncoderId& encoder, QString* error) {
-    const int viewWidth = options.viewWidth;
-    const int viewHeight = options.viewHeight;
-    const int imageWidth = options.imageWidth;
-    const int imageHeight = options.imageHeight;
+                           const EncoderId& encoder, QString* error, QSize* imageSize) {
     const QString sizeError = CheckCaptureOptions(options);
     if (!sizeError.isEmpty()) {
         *error = sizeError;
@@ -75,28 +81,47 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
     if (!EnsureImageLibrary(error)) {
         return {};
     }
+    const bool view = options.kind == CaptureKind::View;
+    if (!view && renderingPng.isEmpty()) {
+        *error = QStringLiteral("the browser gave no rendering of the captured part");
+        return {};
+    }
     try {
-        CMemoryBitmapDC dc(viewWidth, viewHeight, nullptr, qRgb(255, 255, 255));
+        std::optional<vips::VImage> page;
         if (!renderingPng.isEmpty()) {
-            const vips::VImage page = vips::VImage::new_from_buffer(
+            page = vips::VImage::new_from_buffer(
                 renderingPng.constData(), static_cast<size_t>(renderingPng.size()), "",
                 vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
-            dc.DrawImage(page, 0, 0);
+        }
+        // The view is a fixed frame the rendering is drawn into; a full page or an element is what the
+        // browser rendered of it.
+        const QSize captured = view ? QSize(qRound(options.viewWidth * options.scaleFactor),
+                                            qRound(options.viewHeight * options.scaleFactor))
+                                    : QSize(page->width(), page->height());
+        const QSize size = ImageSizeFor(options.imageWidth, options.imageHeight, captured);
+        CMemoryBitmapDC dc(captured.width(), captured.height(), nullptr, qRgb(255, 255, 255));
+        if (page) {
+            dc.DrawImage(*page, 0, 0);
         }
         const std::unique_ptr<vips::VImage> raster = dc.DetachBitmap();
         // FORCE: exactly this size, the two axes scaled independently.
         const vips::VImage scaled = raster->thumbnail_image(
-            imageWidth, vips::VImage::option()->set("height", imageHeight)->set("size", VIPS_SIZE_FORCE));
+            size.width(), vips::VImage::option()->set("height", size.height())->set("size", VIPS_SIZE_FORCE));
         // The encoder names its saver; the library calls it by that name.
         VipsBlob* blob = nullptr;
-        vips::VImage::call(encoder.saver.toLatin1().constData(),
-                           vips::VImage::option()->set("in", scaled)->set("buffer", &blob));
+        vips::VOption* saverOptions = vips::VImage::option()->set("in", scaled)->set("buffer", &blob);
+        if (options.quality > 0 && hasQuality(encoder)) {
+            saverOptions->set("Q", options.quality);
+        }
+        vips::VImage::call(encoder.saver.toLatin1().constData(), saverOptions);
         size_t length = 0;
         const void* data = vips_blob_get(blob, &length);
         QByteArray bytes(static_cast<const char*>(data), static_cast<qsizetype>(length));
         vips_area_unref(reinterpret_cast<VipsArea*>(blob));
         if (bytes.isEmpty()) {
             *error = QStringLiteral("%1 produced no data").arg(encoder.saver);
+        } else if (imageSize) {
+            *imageSize = size;
         }
         return bytes;
     } catch (const vips::VError& e) {
@@ -162,8 +187,8 @@ int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes) {
 }
 
 bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
-                    QString* error) {
-    const QByteArray bytes = EncodeViewImage(renderingPng, options, encoder, error);
+                    QString* error, QSize* imageSize) {
+    const QByteArray bytes = EncodeViewImage(renderingPng, options, encoder, error, imageSize);
     return !bytes.isEmpty() && WriteFileAtomically(options.outputPath, bytes, error);
 }
 

@@ -4,15 +4,19 @@
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 namespace lumiclip {
 
-// The image step of a capture: the page's rendering is drawn at the origin of a white raster of the
-// options' view size, the raster is scaled to exactly their image size (each axis on its own) and
-// encoded with the encoder. Returns the encoded bytes, or empty with *error set.
+// The image step of a capture: the page's rendering is drawn at the origin of a white raster, the raster
+// is scaled to the options' image size (each axis on its own; a side of 0 keeps the raster's proportions)
+// and encoded with the encoder, at the options' quality when the format has one. The raster of the view
+// is the view's size in device pixels (view x scale factor), whatever part the rendering covers; that of
+// a full page or an element is the rendering's own size. Returns the encoded bytes, with the image's size
+// in *imageSize when given, or empty with *error set.
 QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
-                           const EncoderId& encoder, QString* error);
+                           const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
 
 // Writes bytes to path so that the file is either the whole new image or untouched: a temporary file in
 // the same folder, renamed over the target; on any failure the temporary file goes. The error names the
@@ -25,6 +29,6 @@ int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes);
 
 // EncodeViewImage, then WriteFileAtomically to the options' output path.
 bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
-                    QString* error);
+                    QString* error, QSize* imageSize = nullptr);
 
 }  // namespace lumiclip

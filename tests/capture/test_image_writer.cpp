@@ -2,6 +2,7 @@
 #include "core/capture/create_html_image.h"
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
+#include "core/image/image_format.h"
 #include "core/image/image_writer.h"
 
 #include "support/test_util.h"
@@ -100,6 +101,26 @@ TEST(FormatTable, FindsInstalledEncodersAndLeavesTheIdAloneWhenThereIsNone) {
     EXPECT_EQ(host.m_clsidEncoder.mimeType, QStringLiteral("image/gif"));
 }
 
+TEST(FormatTable, WebpIsWrittenByTheToolButNotOfferedByTheDesktopProgram) {
+    const ImageFormat* webp = FindImageFormat(u"webp", Qt::CaseInsensitive);
+    ASSERT_NE(webp, nullptr);
+    EXPECT_STREQ(webp->extension, "webp");
+    EncoderId encoder;
+    ASSERT_TRUE(EncoderForFormat(QStringLiteral("WEBP"), &encoder));
+    EXPECT_EQ(encoder.saver, QStringLiteral("webpsave_buffer"));
+    EXPECT_EQ(encoder.mimeType, QStringLiteral("image/webp"));
+    EXPECT_TRUE(ImageFormatNames().contains(QStringLiteral("WEBP")));
+    EXPECT_EQ(ImageFormatNames(true),
+              (QStringList{QStringLiteral("JPG"), QStringLiteral("GIF"), QStringLiteral("PNG")}));
+    EXPECT_FALSE(
+        SaveAsFilters().join(QLatin1Char(';')).contains(QStringLiteral("webp"), Qt::CaseInsensitive));
+
+    CaptureOptions options;
+    QString error;
+    const QByteArray bytes = EncodeViewImage(solidRendering(810, 600, Qt::blue), options, encoder, &error);
+    EXPECT_EQ(sniffImageFormat(bytes), QStringLiteral("WEBP")) << error.toStdString();
+}
+
 TEST(ImageWriter, WritesEachFormatAtExactlyTheImageSizeWhateverTheExtension) {
     QTemporaryDir dir;
     const QByteArray rendering = solidRendering(810, 600, Qt::blue);
@@ -140,6 +161,150 @@ TEST(ImageWriter, WhatThePageDoesNotPaintStaysWhite) {
     EXPECT_EQ(out.pixelColor(700, 500), QColor(Qt::white));  // beyond the page's rendering
 }
 
+namespace {
+
+// Left half one colour, right half the other.
+QByteArray halvesRendering(int w, int h, QColor left, QColor right) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(right);
+    QPainter(&image).fillRect(0, 0, w / 2, h, left);
+    return pngOf(image);
+}
+
+QImage decoded(const QByteArray& bytes) {
+    return QImage::fromData(bytes);
+}
+
+}  // namespace
+
+TEST(ImageSize, ASideOfZeroKeepsTheProportionsOfWhatWasCaptured) {
+    const struct {
+        int w;
+        int h;
+        QSize captured;
+        QSize expected;
+    } cases[] = {
+        {180, 138, QSize(810, 600), QSize(180, 138)},  // both given: exact, whatever was captured
+        {270, 0, QSize(810, 600), QSize(270, 200)},
+        {0, 200, QSize(810, 600), QSize(270, 200)},
+        {100, 0, QSize(810, 3000), QSize(100, 370)},  // 370.37 rounds down
+        {0, 100, QSize(810, 3000), QSize(27, 100)},
+        {200, 0, QSize(3, 2), QSize(200, 133)},              // 133.33
+        {100, 0, QSize(8, 7), QSize(100, 88)},               // 87.5 rounds up
+        {1, 0, QSize(16384, 10), QSize(1, 1)},               // at least 1
+        {16384, 0, QSize(100, 16384), QSize(16384, 16384)},  // at most the largest side
+        {0, 5, QSize(1, 1), QSize(5, 5)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ImageSizeFor(c.w, c.h, c.captured), c.expected)
+            << c.w << "x" << c.h << " of " << c.captured.width() << "x" << c.captured.height();
+    }
+}
+
+TEST(ImageWriter, AFullPageOrAnElementIsDrawnAtItsOwnSizeAndASideOfZeroFollowsIt) {
+    const struct {
+        CaptureKind kind;
+        QSize rendering;
+        double scale;
+        QSize asked;
+        QSize written;
+    } cases[] = {
+        // The view's raster is the view's, whatever the rendering covers.
+        {CaptureKind::View, QSize(810, 600), 1, QSize(270, 0), QSize(270, 200)},
+        {CaptureKind::View, QSize(400, 100), 1, QSize(0, 300), QSize(405, 300)},
+        {CaptureKind::View, QSize(1620, 1200), 2, QSize(0, 60), QSize(81, 60)},
+        {CaptureKind::FullPage, QSize(810, 3000), 1, QSize(270, 0), QSize(270, 1000)},
+        {CaptureKind::FullPage, QSize(1620, 6000), 2, QSize(270, 0), QSize(270, 1000)},
+        {CaptureKind::FullPage, QSize(810, 3000), 1, QSize(100, 100), QSize(100, 100)},
+        {CaptureKind::Element, QSize(300, 40), 1, QSize(0, 20), QSize(150, 20)},
+    };
+    for (const auto& c : cases) {
+        CaptureOptions options;
+        options.kind = c.kind;
+        options.scaleFactor = c.scale;
+        options.imageWidth = c.asked.width();
+        options.imageHeight = c.asked.height();
+        QString error;
+        QSize written;
+        const QByteArray bytes =
+            EncodeViewImage(solidRendering(c.rendering.width(), c.rendering.height(), Qt::blue), options,
+                            encoderFor(QStringLiteral("PNG")), &error, &written);
+        ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+        const QImage image = decoded(bytes);
+        EXPECT_EQ(image.size(), c.written) << c.rendering.width() << "x" << c.rendering.height();
+        EXPECT_EQ(written, c.written);
+        if (c.kind != CaptureKind::View) {
+            // No white frame of the view around what was captured.
+            EXPECT_EQ(image.pixelColor(image.width() - 1, image.height() - 1), QColor(Qt::blue));
+        }
+    }
+
+    CaptureOptions element;
+    element.kind = CaptureKind::Element;
+    QString error;
+    EXPECT_TRUE(EncodeViewImage({}, element, encoderFor(QStringLiteral("PNG")), &error).isEmpty());
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(ImageWriter, TheViewAtAScaleFactorIsDrawnWholeNotItsTopLeftCorner) {
+    CaptureOptions options;
+    options.viewWidth = 400;
+    options.viewHeight = 300;
+    options.imageWidth = 400;
+    options.imageHeight = 300;
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        options.scaleFactor = scale;
+        QString error;
+        const QByteArray bytes =
+            EncodeViewImage(halvesRendering(qRound(400 * scale), qRound(300 * scale), Qt::red, Qt::blue),
+                            options, encoderFor(QStringLiteral("PNG")), &error);
+        ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+        const QImage image = decoded(bytes);
+        ASSERT_EQ(image.size(), QSize(400, 300));
+        EXPECT_EQ(image.pixelColor(190, 150), QColor(Qt::red)) << scale;
+        EXPECT_EQ(image.pixelColor(210, 150), QColor(Qt::blue)) << scale;
+        EXPECT_EQ(image.pixelColor(399, 299), QColor(Qt::blue)) << scale;
+    }
+}
+
+TEST(ImageWriter, ALowerQualityGivesASmallerJpegOrWebpAndOtherFormatsHaveNone) {
+    QImage page(400, 300, QImage::Format_RGB32);
+    for (int y = 0; y < 300; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            page.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, ((x + y) * 3) % 256));
+        }
+    }
+    const QByteArray rendering = pngOf(page);
+    CaptureOptions options;
+    options.viewWidth = 400;
+    options.viewHeight = 300;
+    options.imageWidth = 400;
+    options.imageHeight = 300;
+    const auto encoded = [&](const char* format, int quality) {
+        options.quality = quality;
+        EncoderId encoder;
+        EXPECT_TRUE(EncoderForFormat(QString::fromLatin1(format), &encoder)) << format;
+        QString error;
+        const QByteArray bytes = EncodeViewImage(rendering, options, encoder, &error);
+        EXPECT_FALSE(bytes.isEmpty()) << format << " " << quality << ": " << error.toStdString();
+        return bytes;
+    };
+    const struct {
+        const char* format;
+        const char* sniffed;
+    } lossy[] = {{"JPG", "JPEG"}, {"WEBP", "WEBP"}};
+    for (const auto& c : lossy) {
+        const QByteArray low = encoded(c.format, 10);
+        const QByteArray high = encoded(c.format, 95);
+        EXPECT_EQ(sniffImageFormat(low), QString::fromLatin1(c.sniffed));
+        EXPECT_LT(low.size() * 2, high.size()) << c.format << ": " << low.size() << " vs " << high.size();
+        EXPECT_NE(encoded(c.format, 0).size(), low.size()) << c.format;  // 0: the library's default
+    }
+    // A quality given for a format without one is no failure of the image step, and changes nothing.
+    EXPECT_EQ(sniffImageFormat(encoded("GIF", 10)), QStringLiteral("GIF"));
+    EXPECT_EQ(encoded("PNG", 10), encoded("PNG", 0));
+}
+
 TEST(ImageWriter, FailsWithoutWritingWhenItCannot) {
     QTemporaryDir dir;
     const QByteArray rendering = solidRendering(100, 100, Qt::red);
@@ -160,7 +325,7 @@ TEST(ImageWriter, FailsWithoutWritingWhenItCannot) {
         RenderSnapshotToFile(snapshotOf(rendering, true), noEncoder, 100, 100, 10, 10, EncoderId{}, &error));
     EXPECT_FALSE(QFile::exists(noEncoder));
 
-    for (const QSize bad : {QSize(0, 10), QSize(10, -1), QSize(16385, 10)}) {
+    for (const QSize bad : {QSize(0, 0), QSize(10, -1), QSize(16385, 10), QSize(0, 16385)}) {
         const QString path = dir.filePath(QStringLiteral("bad.jpg"));
         EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(rendering, true), path, 100, 100, bad.width(),
                                           bad.height(), encoderFor(QStringLiteral("JPG")), &error));

@@ -28,7 +28,8 @@ TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
         QStringList args;
         const char* mentions;
     } bad[] = {
-        {{QStringLiteral("--size"), QStringLiteral("0x10"), QStringLiteral("u")}, "0x10"},
+        {{QStringLiteral("--size"), QStringLiteral("0x0"), QStringLiteral("u")}, "0x0"},
+        {{QStringLiteral("--view"), QStringLiteral("0x10"), QStringLiteral("u")}, "0x10"},
         {{QStringLiteral("--size"), QStringLiteral("10x"), QStringLiteral("u")}, "10x"},
         {{QStringLiteral("--view"), QStringLiteral("20000x10"), QStringLiteral("u")}, "20000x10"},
         {{QStringLiteral("-f"), QStringLiteral("BMP"), QStringLiteral("u")}, "BMP"},
@@ -78,4 +79,57 @@ TEST(CliArguments, ControlCharactersArePrintedAsEscapes) {
               QStringLiteral("http://a/\\x1b[31mred\\r\\nnext\\tx\\x7f\\x85"));
     EXPECT_EQ(PrintableText(QString::fromUtf8("http://例子.测试/ü")),
               QString::fromUtf8("http://例子.测试/ü"));
+}
+
+TEST(CliArguments, CaptureKindsQualityAndScaleFactor) {
+    const auto parsed = [](const QStringList& args) {
+        CliOptions options;
+        QString error;
+        EXPECT_EQ(ParseCliArguments(args + QStringList{QStringLiteral("http://a/")}, &options, &error),
+                  ParseStatus::Ok)
+            << error.toStdString();
+        return options.capture;
+    };
+    EXPECT_EQ(parsed({}).kind, CaptureKind::View);
+    EXPECT_EQ(parsed({QStringLiteral("--full-page")}).kind, CaptureKind::FullPage);
+    const CaptureOptions element = parsed({QStringLiteral("--selector"), QStringLiteral("main > h1")});
+    EXPECT_EQ(element.kind, CaptureKind::Element);
+    EXPECT_EQ(element.selector, QStringLiteral("main > h1"));
+    EXPECT_EQ(parsed({QStringLiteral("--selector=#a")}).selector, QStringLiteral("#a"));
+    EXPECT_EQ(parsed({QStringLiteral("--quality"), QStringLiteral("1")}).quality, 1);
+    EXPECT_EQ(parsed({QStringLiteral("--quality=100")}).quality, 100);
+    EXPECT_EQ(parsed({QStringLiteral("--scale-factor"), QStringLiteral("1.5")}).scaleFactor, 1.5);
+    EXPECT_EQ(parsed({QStringLiteral("--scale-factor=4")}).scaleFactor, 4);
+    const CaptureOptions wide = parsed({QStringLiteral("--size"), QStringLiteral("270x0")});
+    EXPECT_EQ(wide.imageWidth, 270);
+    EXPECT_EQ(wide.imageHeight, 0);
+    EXPECT_EQ(parsed({QStringLiteral("--size=0x200")}).imageWidth, 0);
+
+    const struct {
+        QStringList args;
+        const char* mentions;
+    } bad[] = {
+        {{QStringLiteral("--quality"), QStringLiteral("0")}, "--quality"},
+        {{QStringLiteral("--quality"), QStringLiteral("101")}, "--quality"},
+        {{QStringLiteral("--quality"), QStringLiteral("high")}, "high"},
+        {{QStringLiteral("--scale-factor"), QStringLiteral("0.5")}, "--scale-factor"},
+        {{QStringLiteral("--scale-factor"), QStringLiteral("4.01")}, "--scale-factor"},
+        {{QStringLiteral("--scale-factor"), QStringLiteral("nan")}, "--scale-factor"},
+        {{QStringLiteral("--scale-factor"), QStringLiteral("inf")}, "--scale-factor"},
+        {{QStringLiteral("--selector"), QStringLiteral(" ")}, "--selector"},
+        {{QStringLiteral("--full-page"), QStringLiteral("--selector"), QStringLiteral("#a")},
+         "--full-page and --selector"},
+        {{QStringLiteral("--selector"), QStringLiteral("#a"), QStringLiteral("--full-page")},
+         "--full-page and --selector"},
+        {{QStringLiteral("--view"), QStringLiteral("810x0")}, "810x0"},
+        {{QStringLiteral("--size"), QStringLiteral("0x16385")}, "0x16385"},
+    };
+    for (const auto& c : bad) {
+        CliOptions options;
+        QString error;
+        EXPECT_EQ(ParseCliArguments(c.args + QStringList{QStringLiteral("u")}, &options, &error),
+                  ParseStatus::UsageError)
+            << c.mentions;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(c.mentions))) << error.toStdString();
+    }
 }

@@ -1,5 +1,7 @@
 #include "support/test_util.h"
 
+#include "core/image/encoder_table.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,6 +10,8 @@
 #include <QImageReader>
 #include <QTcpServer>
 #include <QThread>
+
+#include "core/image/vips_include.h"
 
 namespace lumiclip::test {
 
@@ -46,12 +50,27 @@ QString sniffImageFormat(const QByteArray& bytes) {
     if (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")) {
         return QStringLiteral("GIF");
     }
+    if (bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP") {
+        return QStringLiteral("WEBP");
+    }
     return {};
 }
 
 QSize imageFileSize(const QString& path) {
     QImageReader reader(path);
-    return reader.size();
+    const QSize size = reader.size();
+    if (size.isValid() || !EnsureImageLibrary()) {
+        return size;
+    }
+    // Formats Qt reads no header of here (WebP): the image library reads it.
+    VipsImage* image = vips_image_new_from_file(QFile::encodeName(path).constData(), nullptr);
+    if (!image) {
+        vips_error_clear();
+        return {};
+    }
+    const QSize header(vips_image_get_width(image), vips_image_get_height(image));
+    g_object_unref(image);
+    return header;
 }
 
 int countProcessesMatching(const QString& text) {

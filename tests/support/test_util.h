@@ -14,7 +14,7 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
-// "JPEG", "PNG", "GIF" or "" from the file's magic bytes.
+// "JPEG", "PNG", "GIF", "WEBP" or "" from the file's magic bytes.
 QString sniffImageFormat(const QByteArray& bytes);
 
 // The pixel size of an image file, or an invalid size.
