@@ -106,6 +106,8 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             options->json = true;
         } else if (arg == QStringLiteral("--web-only")) {
             options->webOnly = true;
+        } else if (arg == QStringLiteral("--skip-existing")) {
+            options->skipExisting = true;
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
@@ -197,6 +199,7 @@ QString CliUsage() {
                "Lumiclip.ini)\n"
                "      --json            one JSON object per line per result\n"
                "      --web-only        refuse every address but http: and https: ones\n"
+               "      --skip-existing   do not load an address whose image file is already there\n"
                "  -h, --help            this text\n"
                "      --version         the version\n"
                "\n"

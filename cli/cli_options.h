@@ -22,6 +22,8 @@ struct CliOptions {
     bool json = false;
     // Refuse every address but http and https (for lists taken from others).
     bool webOnly = false;
+    // An address whose output file is already there is not loaded again (finishing an earlier run).
+    bool skipExisting = false;
     bool help = false;
     bool version = false;
     // Which values the command line set, so that settings-file defaults do not override them.

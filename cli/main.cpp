@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
     settings.capture = options.capture;
     settings.jobs = options.jobs;
     settings.json = options.json;
+    settings.skipExisting = options.skipExisting;
     settings.progress = !options.json && items.size() > 1 && ::isatty(STDERR_FILENO) != 0;
 
     Browser browser;

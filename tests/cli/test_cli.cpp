@@ -1,4 +1,5 @@
 // lumiclip-cli as a user runs it: addresses, settings, lists, output names and results.
+#include "cli/cli_options.h"
 #include "cli_fixture.h"
 
 #include <QFile>
@@ -193,4 +194,84 @@ TEST_F(CliBrowser, WebOnlyRefusesEveryAddressButHttpAndHttps) {
     }
     // Without the flag a local file is captured: it is a real use.
     EXPECT_EQ(run({QStringLiteral("-o"), dir.filePath(QStringLiteral("local.jpg")), secret}), 0);
+}
+
+TEST_F(CliBrowser, JsonLinesNameTheFinalAddressStatusTitleAndWait) {
+    server->routeHtml(QStringLiteral("/titled"),
+                      "<html><head><title>A &amp; B</title></head><body>titled</body></html>");
+    HttpResponse moved;
+    moved.status = 302;
+    moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/titled")));
+    server->route(QStringLiteral("/moved"), moved);
+    QByteArray out;
+    EXPECT_EQ(
+        run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("-o"),
+             dir.filePath(QStringLiteral("r")), server->url(QStringLiteral("/moved")),
+             server->url(QStringLiteral("/missing")), server->url(QStringLiteral("/stall"))},
+            &out),
+        1);
+    QHash<QString, QJsonObject> byUrl;
+    for (const QJsonObject& line : jsonLines(out)) {
+        byUrl.insert(line.value(QStringLiteral("url")).toString(), line);
+    }
+    ASSERT_EQ(byUrl.size(), 3) << out.toStdString();
+    const QJsonObject moved302 = byUrl.value(server->url(QStringLiteral("/moved")));
+    EXPECT_TRUE(moved302.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(moved302.value(QStringLiteral("final_url")).toString(), server->url(QStringLiteral("/titled")));
+    EXPECT_EQ(moved302.value(QStringLiteral("status")).toInt(), 200);
+    EXPECT_EQ(moved302.value(QStringLiteral("title")).toString(), QStringLiteral("A & B"));
+    EXPECT_EQ(moved302.value(QStringLiteral("wait")).toString(), QStringLiteral("load"));
+
+    const QJsonObject missing = byUrl.value(server->url(QStringLiteral("/missing")));
+    EXPECT_EQ(missing.value(QStringLiteral("status")).toInt(), 404);
+    EXPECT_EQ(missing.value(QStringLiteral("final_url")).toString(), server->url(QStringLiteral("/missing")));
+
+    const QJsonObject stalled = byUrl.value(server->url(QStringLiteral("/stall")));
+    EXPECT_FALSE(stalled.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(stalled.value(QStringLiteral("wait")).toString(), QStringLiteral("timeout"));
+    EXPECT_EQ(stalled.value(QStringLiteral("status")).toInt(), 0);
+    EXPECT_TRUE(stalled.contains(QStringLiteral("title")));
+}
+
+TEST_F(CliBrowser, SkipExistingLoadsOnlyTheAddressesWhoseImagesAreMissing) {
+    const QStringList paths{QStringLiteral("/skip-a"), QStringLiteral("/skip-b"), QStringLiteral("/skip-c")};
+    QStringList urls;
+    for (const QString& path : paths) {
+        server->routeHtml(path, "<html><body>page</body></html>");
+        urls.append(server->url(path));
+    }
+    const QString folder = dir.filePath(QStringLiteral("batch"));
+    QDir().mkpath(folder);
+    // What an interrupted first run left: the first image written, the others not.
+    const QString done = QDir(folder).filePath(FileNameForUrl(urls[0], QStringLiteral("JPG")));
+    writeFile(done, "an image written earlier");
+    QByteArray out;
+    ASSERT_EQ(run(QStringList{QStringLiteral("--skip-existing"), QStringLiteral("--json"),
+                              QStringLiteral("-o"), folder} +
+                      urls,
+                  &out),
+              0)
+        << out.toStdString();
+    EXPECT_EQ(server->hits(paths[0]), 0);
+    EXPECT_EQ(server->hits(paths[1]), 1);
+    EXPECT_EQ(server->hits(paths[2]), 1);
+    QHash<QString, QJsonObject> byUrl;
+    for (const QJsonObject& line : jsonLines(out)) {
+        byUrl.insert(line.value(QStringLiteral("url")).toString(), line);
+    }
+    ASSERT_EQ(byUrl.size(), 3) << out.toStdString();
+    const QJsonObject skipped = byUrl.value(urls[0]);
+    EXPECT_TRUE(skipped.value(QStringLiteral("ok")).toBool());
+    EXPECT_TRUE(skipped.value(QStringLiteral("skipped")).toBool());
+    EXPECT_EQ(skipped.value(QStringLiteral("output")).toString(), done);
+    EXPECT_EQ(skipped.value(QStringLiteral("bytes")).toInt(), 24);
+    EXPECT_EQ(readFile(done), QByteArray("an image written earlier"));
+    EXPECT_FALSE(byUrl.value(urls[1]).value(QStringLiteral("skipped")).toBool());
+
+    // Once everything is there, a rerun loads nothing and says so in its human lines.
+    out.clear();
+    ASSERT_EQ(run(QStringList{QStringLiteral("--skip-existing"), QStringLiteral("-o"), folder} + urls, &out),
+              0);
+    EXPECT_EQ(server->hits(paths[1]) + server->hits(paths[2]), 2);
+    EXPECT_EQ(out.count("skipped"), 3) << out.toStdString();
 }
