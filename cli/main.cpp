@@ -68,9 +68,14 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
         return {};
     }
     QSet<QString> used;
+    qsizetype position = 0;
     for (const QString& url : options.urls) {
         const QString address = AddressFromUserInput(url);
-        QString name = FileNameForUrl(address, options.capture.format);
+        ++position;
+        QString name =
+            options.nameTemplate.isEmpty()
+                ? FileNameForUrl(address, options.capture.format)
+                : FileNameFromTemplate(options.nameTemplate, address, position, options.capture.format);
         const QString stem = QFileInfo(name).completeBaseName();
         const QString extension = QFileInfo(name).suffix();
         for (int n = 2; used.contains(name); ++n) {

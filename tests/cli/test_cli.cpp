@@ -275,3 +275,33 @@ TEST_F(CliBrowser, SkipExistingLoadsOnlyTheAddressesWhoseImagesAreMissing) {
     EXPECT_EQ(server->hits(paths[1]) + server->hits(paths[2]), 2);
     EXPECT_EQ(out.count("skipped"), 3) << out.toStdString();
 }
+
+TEST_F(CliBrowser, ANameTemplateNamesTheImagesInTheFolderAndRepeatsGetNumbers) {
+    const QString folder = dir.filePath(QStringLiteral("named"));
+    QByteArray out;
+    ASSERT_EQ(run({QStringLiteral("--name"), QStringLiteral("{host}"), QStringLiteral("-f"),
+                   QStringLiteral("PNG"), QStringLiteral("-o"), folder, server->url(QStringLiteral("/one")),
+                   server->url(QStringLiteral("/two")), server->url(QStringLiteral("/one"))},
+                  &out),
+              0)
+        << out.toStdString();
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("127.0.0.1-2.png"), QStringLiteral("127.0.0.1-3.png"),
+                                  QStringLiteral("127.0.0.1.png")}));
+    for (const QString& name : names) {
+        EXPECT_EQ(sniffImageFormat(readFile(QDir(folder).filePath(name))), QStringLiteral("PNG"));
+    }
+    ASSERT_EQ(run({QStringLiteral("--name={index}-{path}"), QStringLiteral("-o"), folder,
+                   server->url(QStringLiteral("/one")), server->url(QStringLiteral("/two"))}),
+              0);
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("1-one.jpg"))));
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("2-two.jpg"))));
+
+    QByteArray err;
+    EXPECT_EQ(run({QStringLiteral("--name"), QStringLiteral("{index}-{site}"), QStringLiteral("-o"), folder,
+                   server->url(QStringLiteral("/one"))},
+                  nullptr, &err),
+              2);
+    EXPECT_TRUE(err.contains("{site}")) << err.toStdString();
+}
