@@ -148,6 +148,15 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
                 return ParseStatus::UsageError;
             }
             options->nameTemplate = v;
+        } else if (arg == QStringLiteral("--gallery")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            if (v.isEmpty() || v.endsWith(QLatin1Char('/'))) {
+                *error = QStringLiteral("%1: \"%2\" is not a file name").arg(arg, PrintableText(v));
+                return ParseStatus::UsageError;
+            }
+            options->gallery = v;
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
@@ -243,6 +252,8 @@ QString CliUsage() {
                "      --name TEMPLATE   names of the images in a folder, from {index} (the position in\n"
                "                        the list), {host}, {path} and {hash} (of the address), e.g.\n"
                "                        {index}-{host}; the format's extension is added\n"
+               "      --gallery FILE    after the batch, an HTML page FILE of every image, address,\n"
+               "                        status and error\n"
                "  -h, --help            this text\n"
                "      --version         the version\n"
                "\n"

@@ -26,6 +26,8 @@ struct CliOptions {
     bool skipExisting = false;
     // The names of the images in an output folder (--name); empty: names derived from the addresses.
     QString nameTemplate;
+    // An HTML page of every result, written after the batch (--gallery); empty: none.
+    QString gallery;
     bool help = false;
     bool version = false;
     // Which values the command line set, so that settings-file defaults do not override them.

@@ -1,6 +1,7 @@
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
+#include "cli/gallery_page.h"
 #include "core/browser/browser.h"
 #include "core/browser/termination_signals.h"
 #include "core/capture/user_address.h"
@@ -148,9 +149,18 @@ int main(int argc, char** argv) {
         runner.interrupt();
     }
     browser.shutdown();
+    // After an interrupted batch too: it shows what was captured before the end.
+    bool galleryWritten = true;
+    if (!options.gallery.isEmpty()) {
+        galleryWritten = WriteGallery(runner.results(), options.gallery, options.capture.imageWidth,
+                                      options.capture.imageHeight, &error);
+        if (!galleryWritten) {
+            std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
+        }
+    }
     if (termination.received() != 0) {
         std::fprintf(stderr, "lumiclip-cli: interrupted\n");
         return 128 + termination.received();
     }
-    return runner.allSucceeded() ? 0 : 1;
+    return runner.allSucceeded() && galleryWritten ? 0 : 1;
 }

@@ -2,8 +2,10 @@
 #include "cli/cli_options.h"
 #include "cli_fixture.h"
 
+#include <QColor>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QUrl>
 
 using namespace lumiclip;
@@ -304,4 +306,44 @@ TEST_F(CliBrowser, ANameTemplateNamesTheImagesInTheFolderAndRepeatsGetNumbers) {
                   nullptr, &err),
               2);
     EXPECT_TRUE(err.contains("{site}")) << err.toStdString();
+}
+
+TEST_F(CliBrowser, TheGalleryShowsEveryImageAndEscapesTheAddresses) {
+    server->routeHtml(QStringLiteral("/green"),
+                      "<html><body style=\"margin:0;background:#00ff00\"></body></html>");
+    // Characters that are URL syntax in a folder name, and a percent sign that is no placeholder.
+    const QString folder = dir.filePath(QStringLiteral("shots #1 ?%3A"));
+    const QString gallery = dir.filePath(QStringLiteral("pages/gallery.html"));
+    const QString hostile = server->url(QStringLiteral("/green?<script>alert(1)</script>\"x"));
+    EXPECT_EQ(
+        run({QStringLiteral("-f"), QStringLiteral("PNG"), QStringLiteral("--size"), QStringLiteral("120x90"),
+             QStringLiteral("--gallery"), gallery, QStringLiteral("-o"), folder,
+             server->url(QStringLiteral("/green")), hostile, server->url(QStringLiteral("/missing"))}),
+        1);
+    const QByteArray html = readFile(gallery);
+    ASSERT_FALSE(html.isEmpty());
+    EXPECT_FALSE(html.contains("<script")) << html.toStdString();
+    EXPECT_TRUE(html.contains("?&lt;script&gt;alert(1)&lt;/script&gt;&quot;x")) << html.toStdString();
+    EXPECT_TRUE(html.contains("404"));
+    EXPECT_FALSE(html.contains("src=\"http"));
+
+    // The gallery as a browser shows it: both green images are there, at their size.
+    const QString shot = dir.filePath(QStringLiteral("gallery.png"));
+    ASSERT_EQ(
+        run({QStringLiteral("-f"), QStringLiteral("PNG"), QStringLiteral("--view"), QStringLiteral("800x600"),
+             QStringLiteral("--size"), QStringLiteral("800x600"), QStringLiteral("-o"), shot, gallery}),
+        0);
+    const QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    int green = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.green() > 240 && c.red() < 16 && c.blue() < 16) {
+                ++green;
+            }
+        }
+    }
+    EXPECT_GE(green, 2 * 120 * 90 * 95 / 100);
+    EXPECT_LE(green, 2 * 120 * 90);
 }
