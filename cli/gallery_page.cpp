@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace lumiclip {
 
 namespace {
