@@ -1,6 +1,7 @@
 #include "cli/batch_runner.h"
 
 #include "cli/cli_options.h"
+#include "cli/wait_end_name.h"
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
@@ -72,6 +73,17 @@ void BatchRunner::launchMore() {
             complete(index, result);
             continue;
         }
+        // Images are written whole or not at all, so an existing file is a finished capture.
+        if (m_settings.skipExisting && QFileInfo(item.output).isFile()) {
+            BatchResult result;
+            result.url = item.url;
+            result.output = item.output;
+            result.ok = true;
+            result.skipped = true;
+            result.bytes = QFileInfo(item.output).size();
+            complete(index, result);
+            continue;
+        }
         CaptureOptions options = m_settings.capture;
         options.url = item.address.isEmpty() ? item.url : item.address;
         options.outputPath = item.output;
@@ -96,6 +108,10 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     result.url = m_items[index].url;
     result.output = m_items[index].output;
     result.milliseconds = outcome.elapsedMs;
+    result.finalUrl = outcome.finalUrl;
+    result.status = outcome.httpStatus;
+    result.title = outcome.title;
+    result.waitEnd = outcome.waitEnd;
     if (!outcome.ok) {
         result.error = outcome.error;
     } else if (outcome.waitEnd == WaitEnd::TimedOut) {
@@ -143,6 +159,7 @@ void BatchRunner::report(const BatchResult& result) {
         std::fputs("\r\033[K", stderr);
     }
     if (m_settings.json) {
+        const QString wait = WaitEndName(result.waitEnd, m_settings.capture);
         const QJsonObject line{
             {QStringLiteral("url"), result.url},
             {QStringLiteral("output"), result.output},
@@ -152,9 +169,20 @@ void BatchRunner::report(const BatchResult& result) {
             {QStringLiteral("bytes"), result.bytes},
             {QStringLiteral("milliseconds"), result.milliseconds},
             {QStringLiteral("ok"), result.ok},
+            {QStringLiteral("skipped"), result.skipped},
             {QStringLiteral("error"), result.ok ? QJsonValue() : QJsonValue(result.error)},
+            {QStringLiteral("final_url"),
+             result.finalUrl.isEmpty() ? QJsonValue() : QJsonValue(result.finalUrl)},
+            {QStringLiteral("status"), result.status},
+            {QStringLiteral("title"), result.title},
+            {QStringLiteral("wait"), wait.isEmpty() ? QJsonValue() : QJsonValue(wait)},
         };
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    } else if (result.skipped) {
+        std::fprintf(stdout, "%s: skipped, the file is already there, %lld bytes (%s)\n",
+                     qUtf8Printable(PrintableText(result.output)), static_cast<long long>(result.bytes),
+                     qUtf8Printable(PrintableText(result.url)));
         std::fflush(stdout);
     } else if (result.ok) {
         std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(PrintableText(result.output)),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_options.h"
+#include "core/capture/ready_watcher.h"
 
 #include <QHash>
 #include <QList>
@@ -31,6 +32,8 @@ struct BatchSettings {
     int jobs = 2;
     bool json = false;
     bool progress = false;
+    // An item whose output file exists is reported as skipped, not loaded.
+    bool skipExisting = false;
 };
 
 struct BatchResult {
@@ -43,6 +46,14 @@ struct BatchResult {
     // The image's size: the one written, else the one asked for (a side of 0: in proportion).
     int width = 0;
     int height = 0;
+    // Not loaded: the output file was already there (ok, with that file's byte count).
+    bool skipped = false;
+    // What the page itself said: its address after redirects (empty when it never loaded), the HTTP
+    // status of its document (0 when there was none), its title and how the wait for it ended.
+    QString finalUrl;
+    int status = 0;
+    QString title;
+    WaitEnd waitEnd = WaitEnd::None;
 };
 
 // Captures a list of pages on the shared browser, several at once, each in its own context. A page

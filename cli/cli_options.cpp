@@ -3,6 +3,7 @@
 #include "core/capture/capture_options.h"
 #include "core/image/image_format.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -10,6 +11,35 @@
 #include <QUrl>
 
 namespace lumiclip {
+
+namespace {
+
+// Text from an address as part of a file name: everything but letters, digits, ".", "_" and "-" turned
+// into "_", without dots or underscores at either end (so never "." or "..").
+QString SafeNamePart(QString text) {
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
+    text.replace(unsafe, QStringLiteral("_"));
+    while (text.endsWith(QLatin1Char('_')) || text.endsWith(QLatin1Char('.'))) {
+        text.chop(1);
+    }
+    while (text.startsWith(QLatin1Char('.')) || text.startsWith(QLatin1Char('_'))) {
+        text.remove(0, 1);
+    }
+    return text;
+}
+
+QString ExtensionFor(const QString& format) {
+    const ImageFormat* known = FindImageFormat(format, Qt::CaseInsensitive);
+    return known ? QLatin1String(known->extension) : format.toLower();
+}
+
+const QStringList& NamePlaceholders() {
+    static const QStringList names{QStringLiteral("index"), QStringLiteral("host"), QStringLiteral("path"),
+                                   QStringLiteral("hash")};
+    return names;
+}
+
+}  // namespace
 
 const QStringList& CliFormats() {
     static const QStringList formats = ImageFormatNames();
@@ -167,6 +197,27 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             if (!value(arg, &v) || !ParsePageOption(arg, v, &options->capture, error)) {
                 return ParseStatus::UsageError;
             }
+        } else if (arg == QStringLiteral("--skip-existing")) {
+            options->skipExisting = true;
+        } else if (arg == QStringLiteral("--name")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            const QString problem = CheckNameTemplate(v);
+            if (!problem.isEmpty()) {
+                *error = QStringLiteral("%1: %2").arg(arg, PrintableText(problem));
+                return ParseStatus::UsageError;
+            }
+            options->nameTemplate = v;
+        } else if (arg == QStringLiteral("--gallery")) {
+            if (!value(arg, &v)) {
+                return ParseStatus::UsageError;
+            }
+            if (v.isEmpty() || v.endsWith(QLatin1Char('/'))) {
+                *error = QStringLiteral("%1: \"%2\" is not a file name").arg(arg, PrintableText(v));
+                return ParseStatus::UsageError;
+            }
+            options->gallery = v;
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(arg, &v)) {
                 return ParseStatus::UsageError;
@@ -316,6 +367,12 @@ QString CliUsage() {
                "      --hide SELECTOR   hide the elements matching SELECTOR (repeatable)\n"
                "      --json            one JSON object per line per result\n"
                "      --web-only        refuse every address but http: and https: ones\n"
+               "      --skip-existing   do not load an address whose image file is already there\n"
+               "      --name TEMPLATE   names of the images in a folder, from {index} (the position in\n"
+               "                        the list), {host}, {path} and {hash} (of the address), e.g.\n"
+               "                        {index}-{host}; the format's extension is added\n"
+               "      --gallery FILE    after the batch, an HTML page FILE of every image, address,\n"
+               "                        status and error\n"
                "  -h, --help            this text\n"
                "      --version         the version\n"
                "\n"
@@ -347,19 +404,68 @@ QString FileNameForUrl(const QString& url, const QString& format) {
     } else {
         base = url;
     }
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
-    base.replace(unsafe, QStringLiteral("_"));
-    while (base.endsWith(QLatin1Char('_')) || base.endsWith(QLatin1Char('.'))) {
-        base.chop(1);
-    }
-    while (base.startsWith(QLatin1Char('.')) || base.startsWith(QLatin1Char('_'))) {
-        base.remove(0, 1);
-    }
+    base = SafeNamePart(base);
     if (base.isEmpty()) {
         base = QStringLiteral("page");
     }
-    const ImageFormat* known = FindImageFormat(format, Qt::CaseInsensitive);
-    return base.left(120) + QLatin1Char('.') + (known ? QLatin1String(known->extension) : format.toLower());
+    return base.left(120) + QLatin1Char('.') + ExtensionFor(format);
+}
+
+QString CheckNameTemplate(const QString& nameTemplate) {
+    if (nameTemplate.isEmpty()) {
+        return QStringLiteral("the template is empty");
+    }
+    if (nameTemplate.contains(QLatin1Char('/'))) {
+        return QStringLiteral("\"%1\": a name cannot hold \"/\"").arg(nameTemplate);
+    }
+    for (qsizetype open = nameTemplate.indexOf(QLatin1Char('{')); open >= 0;
+         open = nameTemplate.indexOf(QLatin1Char('{'), open + 1)) {
+        const qsizetype close = nameTemplate.indexOf(QLatin1Char('}'), open);
+        if (close < 0) {
+            return QStringLiteral("\"%1\": a \"{\" without its \"}\"").arg(nameTemplate);
+        }
+        const QString name = nameTemplate.mid(open + 1, close - open - 1);
+        if (!NamePlaceholders().contains(name)) {
+            return QStringLiteral("unknown placeholder {%1} (known: {index}, {host}, {path}, {hash})")
+                .arg(name);
+        }
+        open = close;
+    }
+    return {};
+}
+
+QString FileNameFromTemplate(const QString& nameTemplate, const QString& url, qsizetype index,
+                             const QString& format) {
+    const QUrl parsed(url);
+    QString base;
+    qsizetype from = 0;
+    for (qsizetype open = nameTemplate.indexOf(QLatin1Char('{')); open >= 0;
+         open = nameTemplate.indexOf(QLatin1Char('{'), from)) {
+        const qsizetype close = nameTemplate.indexOf(QLatin1Char('}'), open);
+        if (close < 0) {
+            break;
+        }
+        base += nameTemplate.mid(from, open - from);
+        const QString name = nameTemplate.mid(open + 1, close - open - 1);
+        if (name == QStringLiteral("index")) {
+            base += QString::number(index);
+        } else if (name == QStringLiteral("host")) {
+            base += SafeNamePart(parsed.host());
+        } else if (name == QStringLiteral("path")) {
+            base += SafeNamePart(parsed.path());
+        } else if (name == QStringLiteral("hash")) {
+            base += QString::fromLatin1(
+                QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(10));
+        }
+        from = close + 1;
+    }
+    base += nameTemplate.mid(from);
+    // The template's own text is the user's, but it may still not name another folder.
+    base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    if (base.isEmpty()) {
+        base = QStringLiteral("page");
+    }
+    return base.left(120) + QLatin1Char('.') + ExtensionFor(format);
 }
 
 }  // namespace lumiclip

@@ -1,6 +1,7 @@
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
+#include "cli/gallery_page.h"
 #include "core/browser/browser.h"
 #include "core/browser/termination_signals.h"
 #include "core/capture/user_address.h"
@@ -68,9 +69,14 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
         return {};
     }
     QSet<QString> used;
+    qsizetype position = 0;
     for (const QString& url : options.urls) {
         const QString address = AddressFromUserInput(url);
-        QString name = FileNameForUrl(address, options.capture.format);
+        ++position;
+        QString name =
+            options.nameTemplate.isEmpty()
+                ? FileNameForUrl(address, options.capture.format)
+                : FileNameFromTemplate(options.nameTemplate, address, position, options.capture.format);
         const QString stem = QFileInfo(name).completeBaseName();
         const QString extension = QFileInfo(name).suffix();
         for (int n = 2; used.contains(name); ++n) {
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
     settings.capture = options.capture;
     settings.jobs = options.jobs;
     settings.json = options.json;
+    settings.skipExisting = options.skipExisting;
     settings.progress = !options.json && items.size() > 1 && ::isatty(STDERR_FILENO) != 0;
 
     Browser browser;
@@ -142,9 +149,18 @@ int main(int argc, char** argv) {
         runner.interrupt();
     }
     browser.shutdown();
+    // After an interrupted batch too: it shows what was captured before the end.
+    bool galleryWritten = true;
+    if (!options.gallery.isEmpty()) {
+        galleryWritten = WriteGallery(runner.results(), options.gallery, options.capture.imageWidth,
+                                      options.capture.imageHeight, &error);
+        if (!galleryWritten) {
+            std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
+        }
+    }
     if (termination.received() != 0) {
         std::fprintf(stderr, "lumiclip-cli: interrupted\n");
         return 128 + termination.received();
     }
-    return runner.allSucceeded() ? 0 : 1;
+    return runner.allSucceeded() && galleryWritten ? 0 : 1;
 }

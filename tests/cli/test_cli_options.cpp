@@ -1,7 +1,9 @@
 #include "cli/cli_options.h"
+#include "cli/wait_end_name.h"
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QTemporaryDir>
 
 using namespace lumiclip;
@@ -132,4 +134,81 @@ TEST(CliArguments, CaptureKindsQualityAndScaleFactor) {
             << c.mentions;
         EXPECT_TRUE(error.contains(QString::fromLatin1(c.mentions))) << error.toStdString();
     }
+}
+
+TEST(CliArguments, NameTemplatesGiveSafeNames) {
+    const QString url = QStringLiteral("http://127.0.0.1:8080/a/b.html?x=1");
+    const QString hash = QString::fromLatin1(
+        QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(10));
+    const struct {
+        const char* nameTemplate;
+        const char* url;
+        qsizetype index;
+        QString name;
+    } cases[] = {
+        {"{index}-{host}", "http://127.0.0.1:8080/a/b.html?x=1", 3, QStringLiteral("3-127.0.0.1.png")},
+        {"{host}{path}", "http://127.0.0.1:8080/a/b.html?x=1", 1, QStringLiteral("127.0.0.1a_b.html.png")},
+        {"{hash}", "http://127.0.0.1:8080/a/b.html?x=1", 1, hash + QStringLiteral(".png")},
+        {"shot {index}", "http://a/", 12, QStringLiteral("shot 12.png")},
+        // Nothing an address holds can name another folder.
+        {"{path}", "http://h/../../etc/passwd", 1, QStringLiteral("etc_passwd.png")},
+        {"{path}", "http://h/..", 1, QStringLiteral("page.png")},
+        {"x{path}", "http://h/%2F..%2F..%2Fx", 1, QStringLiteral("xx.png")},
+        {"{host}-{path}", "file:///home/u/My%20Page.html", 2, QStringLiteral("-home_u_My_Page.html.png")},
+        {"{index}", "http://a/", 1, QStringLiteral("1.png")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileNameFromTemplate(QString::fromUtf8(c.nameTemplate), QString::fromUtf8(c.url), c.index,
+                                       QStringLiteral("PNG")),
+                  c.name)
+            << c.nameTemplate << " " << c.url;
+    }
+    const QString name = FileNameFromTemplate(QStringLiteral("{path}"),
+                                              QStringLiteral("http://h/") + QString(500, QLatin1Char('a')), 1,
+                                              QStringLiteral("JPG"));
+    EXPECT_EQ(name.size(), 124);
+    EXPECT_FALSE(name.contains(QLatin1Char('/')));
+}
+
+TEST(CliArguments, ANameTemplateMayHoldOnlyKnownPlaceholders) {
+    CliOptions ok;
+    QString error;
+    ASSERT_EQ(ParseCliArguments({QStringLiteral("--name={index}-{host}-{path}-{hash}"), QStringLiteral("u")},
+                                &ok, &error),
+              ParseStatus::Ok)
+        << error.toStdString();
+    EXPECT_EQ(ok.nameTemplate, QStringLiteral("{index}-{host}-{path}-{hash}"));
+    const struct {
+        const char* nameTemplate;
+        const char* mentions;
+    } bad[] = {
+        {"{index}-{domain}", "{domain}"}, {"{Index}", "{Index}"}, {"{}", "{}"}, {"{index", "{"},
+        {"{host}/{index}", "/"},          {"", "empty"},
+    };
+    for (const auto& c : bad) {
+        CliOptions options;
+        EXPECT_EQ(ParseCliArguments(
+                      {QStringLiteral("--name"), QString::fromUtf8(c.nameTemplate), QStringLiteral("u")},
+                      &options, &error),
+                  ParseStatus::UsageError)
+            << c.nameTemplate;
+        EXPECT_TRUE(error.contains(QStringLiteral("--name"))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.mentions))) << error.toStdString();
+    }
+}
+
+TEST(CliArguments, TheWaitThatEndedAPageIsNamedAfterTheLastWaitMet) {
+    CaptureOptions options;
+    EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("load"));
+    options.wait = WaitCondition::NetworkIdle;
+    EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("networkidle"));
+    options.wait = WaitCondition::DomContentLoaded;
+    EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("domcontentloaded"));
+    options.waitFor = QStringLiteral("#x");
+    EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("selector"));
+    options.delayMs = 10;
+    EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("delay"));
+    EXPECT_EQ(WaitEndName(WaitEnd::TimedOut, options), QStringLiteral("timeout"));
+    EXPECT_EQ(WaitEndName(WaitEnd::Stopped, options), QStringLiteral("stopped"));
+    EXPECT_TRUE(WaitEndName(WaitEnd::None, options).isEmpty());
 }

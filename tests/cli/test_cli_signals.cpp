@@ -147,3 +147,32 @@ TEST_F(CliBrowser, ATerminationSignalEndsTheBatchAndReportsEveryAddressLeft) {
             waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(browser)); }, 5000));
     }
 }
+
+TEST_F(CliBrowser, AnInterruptedBatchStillWritesItsGalleryWithWhatWasCaptured) {
+    const QString gallery = dir.filePath(QStringLiteral("gallery.html"));
+    const QString folder = dir.filePath(QStringLiteral("cut"));
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(QStringLiteral(LUMICLIP_CLI_PATH),
+                  {QStringLiteral("--settings"), settings, QStringLiteral("--json"),
+                   QStringLiteral("--gallery"), gallery, QStringLiteral("-o"), folder,
+                   server->url(QStringLiteral("/one")), server->url(QStringLiteral("/stall"))});
+    ASSERT_TRUE(process.waitForStarted());
+    QByteArray out;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            out += process.readAllStandardOutput();
+            return out.contains('\n');
+        },
+        20000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 128 + SIGINT);
+    const QByteArray html = readFile(gallery);
+    const QString image = QDir(folder).entryList(QDir::Files).value(0);
+    ASSERT_FALSE(image.isEmpty());
+    EXPECT_TRUE(html.contains("src=\"cut/" + image.toUtf8() + '"')) << html.toStdString();
+    EXPECT_EQ(html.count("<img"), 1);
+    EXPECT_TRUE(html.contains("interrupted"));
+    EXPECT_TRUE(html.contains(server->url(QStringLiteral("/stall")).toUtf8()));
+}
