@@ -11,6 +11,24 @@
 
 namespace lumiclip {
 
+namespace {
+
+// The record of a capture from the host's own arguments.
+CaptureOptions OptionsFor(const QString& url, const QString& outputPath, int viewWidth, int viewHeight,
+                          int imageWidth, int imageHeight, const QString& format) {
+    CaptureOptions options;
+    options.url = url;
+    options.outputPath = outputPath;
+    options.viewWidth = viewWidth;
+    options.viewHeight = viewHeight;
+    options.imageWidth = imageWidth;
+    options.imageHeight = imageHeight;
+    options.format = format;
+    return options;
+}
+
+}  // namespace
+
 CCreateHTMLImage::CCreateHTMLImage(Browser& browser) : m_browser(browser) {}
 
 CCreateHTMLImage::~CCreateHTMLImage() {
@@ -46,13 +64,8 @@ bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString
         m_lastError = QStringLiteral("no document to draw");
         return false;
     }
-    CaptureOptions options;
-    options.outputPath = outputPath;
-    options.viewWidth = viewWidth;
-    options.viewHeight = viewHeight;
-    options.imageWidth = imageWidth;
-    options.imageHeight = imageHeight;
-    options.format = m_strFormat;
+    const CaptureOptions options =
+        OptionsFor(QString(), outputPath, viewWidth, viewHeight, imageWidth, imageHeight, m_strFormat);
     QString error = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
     if (!error.isEmpty()) {
         m_lastError = error;
@@ -94,14 +107,8 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
         m_lastError = QStringLiteral("this host has already captured a page");
         return false;
     }
-    CaptureOptions options;
-    options.url = url;
-    options.outputPath = outputPath;
-    options.viewWidth = viewWidth;
-    options.viewHeight = viewHeight;
-    options.imageWidth = imageWidth;
-    options.imageHeight = imageHeight;
-    options.format = m_strFormat;
+    CaptureOptions options =
+        OptionsFor(url, outputPath, viewWidth, viewHeight, imageWidth, imageHeight, m_strFormat);
     options.limits.pageMs = m_timeLimitMs;
     // Sizes a hand-edited settings file can hold but no raster can: refuse before any work. The sizes
     // here are exact; a side of 0 is no size.
