@@ -20,17 +20,6 @@ struct PageSnapshot;
 // for the top-level document, frames first. Carries no data.
 inline constexpr QEvent::Type WM_CAPTURE_DOCUMENT_COMPLETE = static_cast<QEvent::Type>(QEvent::User + 1001);
 
-// The values of one capture in their order. `format` is held by the host in m_strFormat.
-struct CaptureRequest {
-    QString url;
-    QString outputPath;
-    int viewWidth = 810;
-    int viewHeight = 600;
-    int imageWidth = 180;
-    int imageHeight = 138;
-    QString format;
-};
-
 // The synchronous capture host: loads one address in a hidden browser view of the view size, waits in a
 // nested event loop (which keeps dispatching every event of the thread) until the top-level document is
 // complete, then draws the page over white, scales it to the image size and writes it. A host serves
