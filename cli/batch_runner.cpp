@@ -2,6 +2,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/wait_end_name.h"
+#include "core/browser/browser.h"
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
@@ -13,10 +14,16 @@
 
 namespace lumiclip {
 
-BatchRunner::BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent)
-    : QObject(parent), m_browser(browser), m_items(std::move(items)), m_settings(std::move(settings)) {
+BatchRunner::BatchRunner(const QList<BrowserEndpoints::Endpoint>& browsers, QList<BatchItem> items,
+                         BatchSettings settings, QObject* parent)
+    : QObject(parent),
+      m_endpoints(browsers, settings.jobs),
+      m_items(std::move(items)),
+      m_settings(std::move(settings)) {
     m_results.resize(m_items.size());
     m_reported.resize(m_items.size(), false);
+    m_losses.resize(m_items.size(), 0);
+    connect(&m_endpoints, &BrowserEndpoints::changed, this, &BatchRunner::launchMore);
 }
 
 void BatchRunner::start() {
@@ -25,6 +32,7 @@ void BatchRunner::start() {
         return;
     }
     drawProgress();
+    m_endpoints.start();
     launchMore();
     // The browser is starting in its own processes now; start the image library meanwhile (module
     // loading and all) rather than after the first page, where it would delay the first image.
@@ -41,10 +49,11 @@ void BatchRunner::interrupt() {
         return;
     }
     m_interrupted = true;
+    m_endpoints.stop();
     // Dropping a capture disposes of its browser context; nothing of it reports any more.
-    for (PageCapture* capture : std::as_const(m_running)) {
-        capture->disconnect(this);
-        delete capture;
+    for (const Running& running : std::as_const(m_running)) {
+        running.capture->disconnect(this);
+        delete running.capture;
     }
     m_running.clear();
     for (qsizetype index = 0; index < m_items.size(); ++index) {
@@ -62,38 +71,43 @@ void BatchRunner::interrupt() {
 }
 
 void BatchRunner::launchMore() {
-    while (!m_interrupted && m_running.size() < m_settings.jobs && m_next < m_items.size()) {
-        const qsizetype index = m_next++;
+    while (!m_interrupted && (!m_again.isEmpty() || m_next < m_items.size())) {
+        const bool again = !m_again.isEmpty();
+        const qsizetype index = again ? m_again.first() : m_next;
         const BatchItem& item = m_items[index];
-        if (!item.refusal.isEmpty()) {
-            BatchResult result;
-            result.url = item.url;
-            result.output = item.output;
+        BatchResult result;
+        result.url = item.url;
+        result.output = item.output;
+        if (!again && !item.refusal.isEmpty()) {
+            ++m_next;
             result.error = item.refusal;
             complete(index, result);
             continue;
         }
         // Images are written whole or not at all, so an existing file is a finished capture.
-        if (m_settings.skipExisting && QFileInfo(item.output).isFile()) {
-            BatchResult result;
-            result.url = item.url;
-            result.output = item.output;
+        if (!again && m_settings.skipExisting && QFileInfo(item.output).isFile()) {
+            ++m_next;
             result.ok = true;
             result.skipped = true;
             result.bytes = QFileInfo(item.output).size();
             complete(index, result);
             continue;
         }
-        CaptureOptions options = m_settings.capture;
-        options.url = item.address.isEmpty() ? item.url : item.address;
-        options.outputPath = item.output;
-        auto* capture = new PageCapture(m_browser, options, this);
-        connect(capture, &PageCapture::finished, this,
-                [this, capture, index] { onCaptureFinished(capture, index); });
-        m_running.insert(index, capture);
-        capture->start();
+        if (m_endpoints.exhausted()) {
+            again ? void(m_again.removeFirst()) : void(++m_next);
+            result.error = m_endpoints.exhaustedReason();
+            complete(index, result);
+            continue;
+        }
+        const int endpoint = m_endpoints.acquire();
+        if (endpoint < 0) {
+            break;  // until a page ends or an endpoint comes (back)
+        }
+        again ? void(m_again.removeFirst()) : void(++m_next);
+        startCapture(index, endpoint);
     }
     if (!m_interrupted && m_done == m_items.size()) {
+        m_endpoints.stop();
         if (m_settings.progress) {
             std::fputs("\r\033[K", stderr);
         }
@@ -102,9 +116,41 @@ void BatchRunner::launchMore() {
     }
 }
 
-void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
+void BatchRunner::startCapture(qsizetype index, int endpoint) {
+    const BatchItem& item = m_items[index];
+    CaptureOptions options = m_settings.capture;
+    options.url = item.address.isEmpty() ? item.url : item.address;
+    options.outputPath = item.output;
+    auto* capture = new PageCapture(m_endpoints.browser(endpoint), options, this);
+    connect(capture, &PageCapture::finished, this, [this, index] { onCaptureFinished(index); });
+    Running running{capture, endpoint, m_endpoints.losses(endpoint), 0};
+    capture->start();
+    // After: the capture starts the browser when it does not run.
+    running.startsAtStart = m_endpoints.browser(endpoint).starts();
+    m_running.insert(index, running);
+}
+
+bool BatchRunner::wasLost(const Running& running, const PageCaptureOutcome& outcome) const {
+    return !outcome.ok && (m_endpoints.losses(running.endpoint) != running.lossesAtStart ||
+                           m_endpoints.browser(running.endpoint).starts() != running.startsAtStart ||
+                           m_endpoints.isDown(running.endpoint));
+}
+
+void BatchRunner::onCaptureFinished(qsizetype index) {
+    const Running running = m_running.take(index);
+    PageCapture* capture = running.capture;
+    capture->deleteLater();
+    m_endpoints.release(running.endpoint);
     const PageCaptureOutcome& outcome = capture->outcome();
+    const bool lost = wasLost(running, outcome);
+    if (lost && m_losses[index] < m_settings.retries) {
+        ++m_losses[index];
+        m_again.append(index);
+        launchMore();
+        return;
+    }
     BatchResult result;
+    result.endpoint = m_endpoints.name(running.endpoint);
     result.url = m_items[index].url;
     result.output = m_items[index].output;
     result.milliseconds = outcome.elapsedMs;
@@ -114,6 +160,10 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     result.waitEnd = outcome.waitEnd;
     if (!outcome.ok) {
         result.error = outcome.error;
+        if (lost && m_losses[index] > 0) {
+            result.error +=
+                QStringLiteral(" (lost with its browser on all %1 tries)").arg(m_losses[index] + 1);
+        }
     } else if (outcome.waitEnd == WaitEnd::TimedOut) {
         result.error = QStringLiteral("the page did not finish loading within %1 s")
                            .arg(capture->options().limits.pageMs / 1000.0);
@@ -136,8 +186,6 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
         }
         result.milliseconds = capture->outcome().elapsedMs;
     }
-    capture->deleteLater();
-    m_running.remove(index);
     complete(index, result);
     launchMore();
 }
@@ -176,6 +224,8 @@ void BatchRunner::report(const BatchResult& result) {
             {QStringLiteral("status"), result.status},
             {QStringLiteral("title"), result.title},
             {QStringLiteral("wait"), wait.isEmpty() ? QJsonValue() : QJsonValue(wait)},
+            {QStringLiteral("endpoint"),
+             result.endpoint.isEmpty() ? QJsonValue() : QJsonValue(result.endpoint)},
         };
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/browser_endpoints.h"
 #include "core/capture/capture_options.h"
 #include "core/capture/ready_watcher.h"
 
@@ -12,8 +13,8 @@
 
 namespace lumiclip {
 
-class Browser;
 class PageCapture;
+struct PageCaptureOutcome;
 
 // One address and where its image goes.
 struct BatchItem {
@@ -29,7 +30,11 @@ struct BatchItem {
 struct BatchSettings {
     // Every page's capture: its address and output path are each item's own.
     CaptureOptions capture;
+    // Pages at once on each browser.
     int jobs = 2;
+    // How often a page lost with its browser (it died, or its connection dropped) is tried again, on
+    // the browser started anew or on another endpoint.
+    int retries = 1;
     bool json = false;
     bool progress = false;
     // An item whose output file exists is reported as skipped, not loaded.
@@ -54,17 +59,21 @@ struct BatchResult {
     int status = 0;
     QString title;
     WaitEnd waitEnd = WaitEnd::None;
+    // The endpoint of the last try, as given; empty for the local browser or no try at all.
+    QString endpoint;
 };
 
-// Captures a list of pages on the shared browser, several at once, each in its own context. A page
-// that fails is reported and the others go on. Results are printed as they come (stdout, or one JSON
+// Captures a list of pages on the batch's browsers, several at once on each, each page in its own
+// context. A page that fails is reported and the others go on; one lost with its browser is tried
+// again, up to the retries. Results are printed as they come (stdout, or one JSON
 // line each), failures named on stderr; finished() once every page is done.
 class BatchRunner final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BatchRunner)
 
 public:
-    BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent = nullptr);
+    BatchRunner(const QList<BrowserEndpoints::Endpoint>& browsers, QList<BatchItem> items,
+                BatchSettings settings, QObject* parent = nullptr);
 
     void start();
     // Ends the batch at once (a termination signal): no page starts any more, the pages in flight are
@@ -73,23 +82,37 @@ public:
     void interrupt();
     const QList<BatchResult>& results() const { return m_results; }
     bool allSucceeded() const;
+    // A --browser was given up without ever answering (a wrong address, or nothing there).
+    bool anEndpointNeverAnswered() const { return m_endpoints.anyNeverAnswered(); }
 
 signals:
     void finished();
 
 private:
+    struct Running {
+        PageCapture* capture = nullptr;
+        int endpoint = -1;
+        int lossesAtStart = 0;
+        int startsAtStart = 0;
+    };
+
     void launchMore();
-    void onCaptureFinished(PageCapture* capture, qsizetype index);
+    void startCapture(qsizetype index, int endpoint);
+    void onCaptureFinished(qsizetype index);
+    bool wasLost(const Running& running, const PageCaptureOutcome& outcome) const;
     void complete(qsizetype index, BatchResult result);
     void report(const BatchResult& result);
     void drawProgress();
 
-    Browser& m_browser;
+    BrowserEndpoints m_endpoints;
     QList<BatchItem> m_items;
     BatchSettings m_settings;
     QList<BatchResult> m_results;
     QList<bool> m_reported;
-    QHash<qsizetype, PageCapture*> m_running;
+    QHash<qsizetype, Running> m_running;
+    // Pages lost with their browser, to be tried again before the rest of the list.
+    QList<qsizetype> m_again;
+    QList<int> m_losses;
     bool m_interrupted = false;
     qsizetype m_next = 0;
     int m_done = 0;

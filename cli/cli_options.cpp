@@ -166,6 +166,10 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             if (!value(arg, &v) || !ParsePageOption(arg, v, &options->capture, error)) {
                 return ParseStatus::UsageError;
             }
+        } else if (bool takesValue = false; IsScaleFlag(arg, &takesValue)) {
+            if ((takesValue && !value(arg, &v)) || !ParseScaleOption(arg, v, &options->scale, error)) {
+                return ParseStatus::UsageError;
+            }
         } else if (arg == QStringLiteral("--skip-existing")) {
             options->skipExisting = true;
         } else if (arg == QStringLiteral("--name")) {
@@ -300,60 +304,10 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
         *error = QStringLiteral("no address given");
         return ParseStatus::UsageError;
     }
+    if (!CheckScaleOptions(options->scale, error)) {
+        return ParseStatus::UsageError;
+    }
     return ParseStatus::Ok;
-}
-
-QString CliUsage() {
-    return QStringLiteral(
-               "Usage: lumiclip-cli [options] URL...\n"
-               "Captures web pages as images.\n"
-               "\n"
-               "  -o, --output PATH     where the images go. A folder with -i, with several addresses,\n"
-               "                        when PATH ends in \"/\" or is an existing folder; else, for one\n"
-               "                        address, the image file. Default: the settings' output path for\n"
-               "                        one address, else the current folder\n"
-               "  -i, --input FILE      read addresses from FILE, one per line (\"-\": standard input)\n"
-               "      --view WxH        browser view size (default 810x600)\n"
-               "      --size WxH        image size (default 180x138); one side 0 keeps the proportions\n"
-               "                        of what is captured\n"
-               "  -f, --format FORMAT   %1 (default JPG)\n"
-               "      --quality N       JPG and WEBP quality, 1 to 100 (default: the encoder's)\n"
-               "      --full-page       the whole page at the view's width (at most 16384 pixels high)\n"
-               "      --selector SEL    only the box of the first element matching the CSS selector SEL\n"
-               "      --scale-factor N  device pixels per CSS pixel, 1 to 4 (default 1): sharper images\n"
-               "      --timeout SECONDS longest a page may load (default 30)\n"
-               "  -j, --jobs N          pages captured at once (default 2)\n"
-               "      --settings FILE   settings file for the defaults (default: the program's "
-               "Lumiclip.ini)\n"
-               "      --wait EVENT      load (default), domcontentloaded or networkidle (no network\n"
-               "                        activity for 500 ms)\n"
-               "      --wait-for SELECTOR  then wait until an element matching SELECTOR is visible\n"
-               "      --delay MS        then wait MS milliseconds more (all waits within --timeout)\n"
-               "      --user-agent TEXT the browser's user agent\n"
-               "  -H, --header 'NAME: VALUE'  an extra request header (repeatable)\n"
-               "      --dark            prefer the dark colour scheme\n"
-               "      --javascript FILE run FILE's script after the waits, before the snapshot\n"
-               "      --hide SELECTOR   hide the elements matching SELECTOR (repeatable)\n"
-               "      --json            one JSON object per line per result\n"
-               "      --web-only        refuse every address but http: and https: ones\n"
-               "      --skip-existing   do not load an address whose image file is already there\n"
-               "      --name TEMPLATE   names of the images in a folder, from {index} (the position in\n"
-               "                        the list), {host}, {path} and {hash} (of the address), e.g.\n"
-               "                        {index}-{host}; the format's extension is added\n"
-               "      --gallery FILE    after the batch, an HTML page FILE of every image, address,\n"
-               "                        status and error\n"
-               "  -h, --help            this text\n"
-               "      --version         the version\n"
-               "\n"
-               "\n"
-               "An address without a scheme is completed as a browser's address bar does: example.org\n"
-               "becomes http://example.org, an absolute path a file: address. file: addresses capture\n"
-               "local files with the rights of the user running the tool; use --web-only for lists\n"
-               "taken from others.\n"
-               "\n"
-               "Exit status: 0 all captured, 1 some capture failed, 2 usage error, 128+N ended by\n"
-               "signal N (each address not captured is reported as interrupted).\n")
-        .arg(CliFormats().join(QStringLiteral(", ")));
 }
 
 }  // namespace lumiclip

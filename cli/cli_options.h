@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/output_names.h"
+#include "cli/scale_options.h"
 #include "core/capture/capture_options.h"
 
 #include <QString>
@@ -29,6 +30,8 @@ struct CliOptions {
     QString nameTemplate;
     // An HTML page of every result, written after the batch (--gallery); empty: none.
     QString gallery;
+    // Browsers elsewhere, retries and the shard.
+    ScaleOptions scale;
     bool help = false;
     bool version = false;
     // Which values the command line set, so that settings-file defaults do not override them.

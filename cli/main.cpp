@@ -3,6 +3,7 @@
 #include "cli/cli_settings.h"
 #include "cli/gallery_page.h"
 #include "core/browser/browser.h"
+#include "core/browser/remote_browser_launcher.h"
 #include "core/browser/termination_signals.h"
 #include "core/capture/user_address.h"
 
@@ -16,6 +17,9 @@
 
 #include <unistd.h>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
 
 using namespace lumiclip;
 
@@ -44,9 +48,11 @@ bool readAddressList(const QString& source, QStringList* urls, QString* error) {
     return true;
 }
 
-// Where each image goes, and what is loaded for each address.
-QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOutput, QString* error) {
-    QList<BatchItem> items;
+// Where each image goes, and what is loaded for each address: for the whole list, so that names and
+// their -2, -3 suffixes are the same whichever shard an address falls in.
+bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<BatchItem>* plan,
+                 QString* error) {
+    QList<BatchItem>& items = *plan;
     const auto item = [&options](const QString& url, const QString& output) {
         BatchItem planned{url, output, AddressFromUserInput(url), {}};
         if (options.webOnly) {
@@ -61,12 +67,12 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
     if (!OutputIsFolder(options)) {
         const QString output = !options.output.isEmpty() ? options.output : defaultOutput;
         items.append(item(options.urls.first(), output));
-        return items;
+        return true;
     }
     const QString folder = options.output.isEmpty() ? QDir::currentPath() : options.output;
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("cannot create the output folder %1").arg(PrintableText(folder));
-        return {};
+        return false;
     }
     QSet<QString> used;
     qsizetype position = 0;
@@ -85,7 +91,21 @@ QList<BatchItem> planOutputs(const CliOptions& options, const QString& defaultOu
         used.insert(name);
         items.append(item(url, QDir(folder).filePath(name)));
     }
-    return items;
+    return true;
+}
+
+// The items of this run's shard.
+QList<BatchItem> shardItems(const QList<BatchItem>& items, const Shard& shard) {
+    if (shard.count == 1) {
+        return items;
+    }
+    QList<BatchItem> mine;
+    for (const BatchItem& item : items) {
+        if (ShardOfAddress(item.address, shard.count) == shard.index) {
+            mine.append(item);
+        }
+    }
+    return mine;
 }
 
 }  // namespace
@@ -122,11 +142,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumiclip-cli: no address given\n");
         return 2;
     }
+    Shard& shard = options.scale.shard;
+    const char* environmentIndex = std::getenv("JOB_COMPLETION_INDEX");
+    if (!ResolveShardIndex(&shard, QString::fromLocal8Bit(environmentIndex), environmentIndex != nullptr,
+                           &error)) {
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        return 2;
+    }
 
-    const QList<BatchItem> items = planOutputs(options, defaultOutput, &error);
-    if (items.isEmpty()) {
+    QList<BatchItem> planned;
+    if (!planOutputs(options, defaultOutput, &planned, &error)) {
         std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
         return 1;
+    }
+    const QList<BatchItem> items = shardItems(planned, shard);
+    if (shard.count > 1) {
+        std::fprintf(stderr, "lumiclip-cli: shard %d/%d: %lld of %lld addresses\n", shard.index, shard.count,
+                     static_cast<long long>(items.size()), static_cast<long long>(planned.size()));
     }
 
     // Ctrl+C and the like end the run in order: the browser is closed and its profile removed.
@@ -135,12 +167,30 @@ int main(int argc, char** argv) {
     BatchSettings settings;
     settings.capture = options.capture;
     settings.jobs = options.jobs;
+    settings.retries = options.scale.retries;
     settings.json = options.json;
     settings.skipExisting = options.skipExisting;
     settings.progress = !options.json && items.size() > 1 && ::isatty(STDERR_FILENO) != 0;
 
-    Browser browser;
-    BatchRunner runner(browser, items, settings);
+    // The local browser, or one connection to each browser elsewhere (then nothing starts here).
+    std::vector<std::unique_ptr<Browser>> browsers;
+    QList<BrowserEndpoints::Endpoint> endpoints;
+    if (options.scale.browsers.isEmpty()) {
+        browsers.push_back(std::make_unique<Browser>());
+        endpoints.append({browsers.back().get(), QString()});
+    }
+    for (const QString& address : std::as_const(options.scale.browsers)) {
+        const QUrl endpoint(address);
+        if (!RemoteBrowserLauncher::IsLoopbackOrEncrypted(endpoint)) {
+            std::fprintf(stderr,
+                         "lumiclip-cli: warning: %s is neither on this machine nor wss://: the pages and "
+                         "the control of that browser cross the network unencrypted\n",
+                         qUtf8Printable(PrintableText(address)));
+        }
+        browsers.push_back(std::make_unique<Browser>(std::make_unique<RemoteBrowserLauncher>(endpoint)));
+        endpoints.append({browsers.back().get(), address});
+    }
+    BatchRunner runner(endpoints, items, settings);
     QObject::connect(&runner, &BatchRunner::finished, &app, &QCoreApplication::quit);
     runner.start();
     app.exec();
@@ -148,7 +198,9 @@ int main(int argc, char** argv) {
         // Before the browser goes: a page whose capture fails as its pipe closes would start the next.
         runner.interrupt();
     }
-    browser.shutdown();
+    for (const std::unique_ptr<Browser>& browser : browsers) {
+        browser->shutdown();
+    }
     // After an interrupted batch too: it shows what was captured before the end.
     bool galleryWritten = true;
     if (!options.gallery.isEmpty()) {
@@ -162,5 +214,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumiclip-cli: interrupted\n");
         return 128 + termination.received();
     }
-    return runner.allSucceeded() && galleryWritten ? 0 : 1;
+    return runner.allSucceeded() && galleryWritten && !runner.anEndpointNeverAnswered() ? 0 : 1;
 }

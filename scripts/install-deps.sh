@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
-  qt6-base-dev libvips-dev
+  qt6-base-dev qt6-websockets-dev libvips-dev
   chromium-headless-shell
   fonts-noto-cjk
   libcurl4 xdg-utils xvfb xauth

@@ -28,6 +28,7 @@ bool Browser::ensureStarted(QString* error) {
     if (!transport) {
         return false;
     }
+    ++m_starts;
     m_connection = new CdpConnection(transport, this);
     connect(m_connection, &CdpConnection::closed, this, &Browser::onConnectionClosed);
     return true;
@@ -45,7 +46,7 @@ void Browser::onConnectionClosed(const QString& reason) {
 }
 
 void Browser::shutdown() {
-    if (m_connection && m_connection->isOpen()) {
+    if (m_connection && m_connection->isOpen() && m_launcher->ownsBrowser()) {
         // Best effort: the message fits the pipe, so it goes out without the event loop.
         m_connection->call(QStringLiteral("Browser.close"), {}, {}, 1000, this, [](const CdpReply&) {});
     }

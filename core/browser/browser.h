@@ -30,6 +30,9 @@ public:
     CdpConnection* connection() const { return m_connection; }
     bool isHeadlessShell() const { return m_launcher->isHeadlessShell(); }
     pid_t pid() const { return m_launcher->pid(); }
+    // How many browsers (or connections to one elsewhere) were started so far: a page that failed while
+    // another one was started had lost its browser.
+    int starts() const { return m_starts; }
     // Asks the browser to close, waits a moment, then ends what is left of it.
     void shutdown();
 
@@ -44,6 +47,7 @@ private:
 
     std::unique_ptr<BrowserLauncher> m_launcher;
     CdpConnection* m_connection = nullptr;
+    int m_starts = 0;
 };
 
 }  // namespace lumiclip

@@ -77,7 +77,8 @@ TEST_F(CliBrowser, ABrowserKilledUnderManyPagesLosesOnlyThePagesInFlight) {
     process.setWorkingDirectory(dir.path());
     process.start(
         QStringLiteral(LUMICLIP_CLI_PATH),
-        QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--json"), QStringLiteral("-j"),
+        QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--json"),
+                    QStringLiteral("--retries"), QStringLiteral("0"), QStringLiteral("-j"),
                     QStringLiteral("16"), QStringLiteral("-o"), dir.filePath(QStringLiteral("many"))} +
             urls);
     ASSERT_TRUE(process.waitForStarted());
@@ -103,6 +104,36 @@ TEST_F(CliBrowser, ABrowserKilledUnderManyPagesLosesOnlyThePagesInFlight) {
     }
     EXPECT_GT(captured, 0) << "the pages after the crash start a new browser";
     EXPECT_LT(captured, urls.size());
+}
+
+TEST_F(CliBrowser, ThePagesInFlightWhenTheBrowserDiesAreTriedAgainOnANewOne) {
+    HttpResponse slow;
+    slow.body = "<html><body>slow</body></html>";
+    slow.delayMs = 400;
+    server->route(QStringLiteral("/again"), slow);
+    QStringList urls;
+    for (int i = 0; i < 8; ++i) {
+        urls.append(server->url(QStringLiteral("/again?%1").arg(i)));
+    }
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(
+        QStringLiteral(LUMICLIP_CLI_PATH),
+        QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--json"), QStringLiteral("-j"),
+                    QStringLiteral("4"), QStringLiteral("-o"), dir.filePath(QStringLiteral("again"))} +
+            urls);
+    ASSERT_TRUE(process.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return server->hits(QStringLiteral("/again")) >= 3; }, 20000));
+    ::kill(browserOf(process.processId()), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(90000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QList<QJsonObject> lines = jsonLines(process.readAllStandardOutput());
+    ASSERT_EQ(lines.size(), urls.size());
+    for (const QJsonObject& line : lines) {
+        EXPECT_TRUE(line.value(QStringLiteral("ok")).toBool())
+            << line.value(QStringLiteral("error")).toString().toStdString();
+        EXPECT_TRUE(line.value(QStringLiteral("endpoint")).isNull());
+    }
 }
 
 TEST_F(CliBrowser, ATerminationSignalEndsTheBatchAndReportsEveryAddressLeft) {

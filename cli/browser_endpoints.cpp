@@ -1,0 +1,210 @@
+#include "cli/browser_endpoints.h"
+
+#include "cli/cli_options.h"
+#include "core/browser/browser.h"
+#include "core/cdp/cdp_connection.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumiclip {
+
+BrowserEndpoints::BrowserEndpoints(QList<Endpoint> endpoints, int jobs, QObject* parent)
+    : QObject(parent), m_jobs(jobs) {
+    for (qsizetype index = 0; index < endpoints.size(); ++index) {
+        Slot slot;
+        slot.endpoint = endpoints[index];
+        slot.state = slot.endpoint.name.isEmpty() ? State::Up : State::Checking;
+        slot.retry = new QTimer(this);
+        slot.retry->setSingleShot(true);
+        const int at = static_cast<int>(index);
+        connect(slot.retry, &QTimer::timeout, this, [this, at] { check(at); });
+        connect(slot.endpoint.browser, &Browser::died, this, [this, at](const QString& reason) {
+            if (m_slots[at].state == State::Up) {
+                onLost(at, reason);
+            }
+        });
+        m_slots.append(slot);
+    }
+}
+
+BrowserEndpoints::~BrowserEndpoints() = default;
+
+void BrowserEndpoints::start() {
+    for (int index = 0; index < m_slots.size(); ++index) {
+        if (isRemote(index)) {
+            check(index);
+        }
+    }
+}
+
+void BrowserEndpoints::stop() {
+    if (m_stopped) {
+        return;
+    }
+    m_stopped = true;
+    for (Slot& slot : m_slots) {
+        slot.retry->stop();
+        if (!slot.endpoint.name.isEmpty() && !slot.answered && slot.state != State::GivenUp) {
+            std::fprintf(stderr, "lumiclip-cli: browser %s did not answer before the batch ended\n",
+                         qUtf8Printable(PrintableText(slot.endpoint.name)));
+        }
+    }
+}
+
+int BrowserEndpoints::acquire() {
+    int best = -1;
+    for (int index = 0; index < m_slots.size(); ++index) {
+        if (m_slots[index].state != State::Up || m_slots[index].running >= m_jobs) {
+            continue;
+        }
+        if (isRemote(index) && isDown(index)) {
+            // Its connection closed a moment ago, before the browser said so.
+            onLost(index, QStringLiteral("the connection closed"));
+            continue;
+        }
+        if (best < 0 || m_slots[index].running < m_slots[best].running) {
+            best = index;
+        }
+    }
+    if (best >= 0) {
+        ++m_slots[best].running;
+    }
+    return best;
+}
+
+void BrowserEndpoints::release(int index) {
+    m_slots[index].running = std::max(0, m_slots[index].running - 1);
+}
+
+bool BrowserEndpoints::isDown(int index) const {
+    const CdpConnection* connection = m_slots[index].endpoint.browser->connection();
+    if (!isRemote(index)) {
+        // Not started yet is not down: the next page starts it.
+        return connection != nullptr && !connection->isOpen();
+    }
+    return m_slots[index].state != State::Up || connection == nullptr || !connection->isOpen();
+}
+
+bool BrowserEndpoints::exhausted() const {
+    return std::all_of(m_slots.cbegin(), m_slots.cend(),
+                       [](const Slot& slot) { return slot.state == State::GivenUp; });
+}
+
+QString BrowserEndpoints::exhaustedReason() const {
+    QStringList reasons;
+    for (const Slot& slot : m_slots) {
+        reasons.append(slot.lastError);
+    }
+    return QStringLiteral("no browser is left to capture on (%1)").arg(reasons.join(QStringLiteral("; ")));
+}
+
+bool BrowserEndpoints::anyNeverAnswered() const {
+    return std::any_of(m_slots.cbegin(), m_slots.cend(),
+                       [](const Slot& slot) { return !slot.endpoint.name.isEmpty() && !slot.answered; });
+}
+
+void BrowserEndpoints::check(int index) {
+    if (m_stopped) {
+        return;
+    }
+    Slot& slot = m_slots[index];
+    slot.state = State::Checking;
+    Browser& browser = *slot.endpoint.browser;
+    QString error;
+    if (!browser.ensureStarted(&error)) {
+        QTimer::singleShot(0, this, [this, index, error] { onCheckFailed(index, error); });
+        return;
+    }
+    CdpConnection* connection = browser.connection();
+    const QString method = QStringLiteral("Browser.getVersion");
+    connection->call(
+        method, {}, {}, kCheckMs, this, [this, index, connection, method](const CdpReply& reply) {
+            if (reply.ok) {
+                onAnswered(index);
+            } else if (!connection->isOpen() && reply.error.startsWith(method + QStringLiteral(": "))) {
+                // The connection's own reason (refused, not a browser, …) says more than the call.
+                onCheckFailed(index, reply.error.mid(method.size() + 2));
+            } else {
+                onCheckFailed(index, reply.error);
+            }
+        });
+}
+
+void BrowserEndpoints::onAnswered(int index) {
+    Slot& slot = m_slots[index];
+    if (m_stopped || slot.state != State::Checking) {
+        return;
+    }
+    if (slot.failedTries > 0 && slot.answered) {
+        std::fprintf(stderr, "lumiclip-cli: browser %s answers again\n",
+                     qUtf8Printable(PrintableText(slot.endpoint.name)));
+    }
+    slot.state = State::Up;
+    slot.answered = true;
+    slot.failedTries = 0;
+    emit changed();
+}
+
+void BrowserEndpoints::onCheckFailed(int index, const QString& reason) {
+    Slot& slot = m_slots[index];
+    if (m_stopped || slot.state != State::Checking) {
+        return;
+    }
+    slot.lastError = QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
+    ++slot.failedTries;
+    const bool noneAnswered = std::none_of(m_slots.cbegin(), m_slots.cend(), [](const Slot& other) {
+        return other.answered || (other.state == State::Checking && other.failedTries == 0);
+    });
+    if (noneAnswered) {
+        // Nothing has worked yet: every address is wrong or every browser missing. Say so at once.
+        for (int other = 0; other < m_slots.size(); ++other) {
+            if (isRemote(other) && m_slots[other].state != State::GivenUp) {
+                giveUp(other);
+            }
+        }
+        emit changed();
+        return;
+    }
+    if (slot.failedTries >= kMaxTries) {
+        giveUp(index);
+        emit changed();
+        return;
+    }
+    const int delay = std::min(kLongestBackOffMs, kFirstBackOffMs << (slot.failedTries - 1));
+    std::fprintf(stderr, "lumiclip-cli: browser %s; trying again in %.1f s\n",
+                 qUtf8Printable(PrintableText(slot.lastError)), delay / 1000.0);
+    slot.state = State::Waiting;
+    slot.retry->start(delay);
+}
+
+void BrowserEndpoints::onLost(int index, const QString& reason) {
+    Slot& slot = m_slots[index];
+    ++slot.losses;
+    if (!isRemote(index)) {
+        return;
+    }
+    slot.lastError = QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
+    std::fprintf(stderr, "lumiclip-cli: lost browser %s; its pages go to the others\n",
+                 qUtf8Printable(PrintableText(slot.lastError)));
+    slot.state = State::Waiting;
+    slot.failedTries = 1;
+    if (!m_stopped) {
+        slot.retry->start(kFirstBackOffMs);
+    }
+}
+
+void BrowserEndpoints::giveUp(int index) {
+    Slot& slot = m_slots[index];
+    slot.state = State::GivenUp;
+    slot.retry->stop();
+    if (slot.lastError.isEmpty()) {
+        slot.lastError = QStringLiteral("%1: does not answer").arg(slot.endpoint.name);
+    }
+    std::fprintf(stderr, "lumiclip-cli: browser %s; no more pages go to it\n",
+                 qUtf8Printable(PrintableText(slot.lastError)));
+}
+
+}  // namespace lumiclip

@@ -1,0 +1,207 @@
+#include "core/cdp/websocket_transport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QWebSocket>
+
+namespace lumiclip {
+
+namespace {
+
+// /json/version answers are a few hundred bytes; anything large is not one.
+constexpr qint64 kMaxVersionAnswerBytes = 64 * 1024;
+
+// The socket's reason for a failed handshake, in words for the user.
+QString handshakeError(const QString& socketError) {
+    static const QRegularExpression status(QStringLiteral("status code: (\\d+)"));
+    const QRegularExpressionMatch match = status.match(socketError);
+    if (match.hasMatch()) {
+        return QStringLiteral("it answered HTTP %1 instead of opening a WebSocket").arg(match.captured(1));
+    }
+    QString text = socketError;
+    text.remove(QRegularExpression(QStringLiteral("^QWebSocketPrivate::\\w+: ")));
+    return text;
+}
+
+bool isSocketScheme(const QString& scheme) {
+    return scheme == QStringLiteral("ws") || scheme == QStringLiteral("wss");
+}
+
+}  // namespace
+
+WebSocketTransport::WebSocketTransport(const QUrl& endpoint, int connectTimeoutMs, QObject* parent)
+    : CdpTransport(parent), m_name(endpoint.toDisplayString()) {
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this, connectTimeoutMs] {
+        close(QStringLiteral("%1 did not open a DevTools connection within %2 s")
+                  .arg(m_name)
+                  .arg(connectTimeoutMs / 1000.0));
+    });
+    m_connectTimer.start(connectTimeoutMs);
+    const QString scheme = endpoint.scheme();
+    if (isSocketScheme(scheme)) {
+        openSocket(endpoint);
+    } else if (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) {
+        discover(endpoint);
+    } else {
+        // Reported on the next turn of the loop, like every other failure to connect.
+        QTimer::singleShot(0, this, [this] {
+            close(QStringLiteral("%1 is not a ws://, wss://, http:// or https:// address").arg(m_name));
+        });
+    }
+}
+
+WebSocketTransport::~WebSocketTransport() {
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+bool WebSocketTransport::send(const QByteArray& message) {
+    if (!m_open) {
+        return false;
+    }
+    if (!m_connected) {
+        m_pending.append(message);
+        return true;
+    }
+    m_socket->sendTextMessage(QString::fromUtf8(message));
+    return true;
+}
+
+void WebSocketTransport::close(const QString& reason) {
+    if (!m_open) {
+        return;
+    }
+    m_open = false;
+    m_connected = false;
+    m_pending.clear();
+    m_connectTimer.stop();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        // What was sent last (a context's disposal) goes out now if the socket takes it; the browser
+        // also disposes of our contexts when we detach.
+        m_socket->flush();
+        m_socket->close();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    if (m_network) {
+        m_network->deleteLater();
+        m_network = nullptr;
+    }
+    emit closed(reason);
+}
+
+QUrl WebSocketTransport::SocketFromVersionAnswer(const QByteArray& answer, const QUrl& endpoint,
+                                                 QString* error) {
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
+    const QString advertised = document.object().value(QStringLiteral("webSocketDebuggerUrl")).toString();
+    QUrl socket(advertised, QUrl::StrictMode);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject() || advertised.isEmpty() ||
+        !socket.isValid() || !isSocketScheme(socket.scheme())) {
+        *error = QStringLiteral("%1 is not a DevTools endpoint: its /json/version names no browser socket")
+                     .arg(endpoint.toDisplayString());
+        return {};
+    }
+    socket.setScheme(endpoint.scheme() == QStringLiteral("https") ? QStringLiteral("wss")
+                                                                  : QStringLiteral("ws"));
+    socket.setHost(endpoint.host());
+    socket.setPort(endpoint.port());
+    return socket;
+}
+
+void WebSocketTransport::discover(const QUrl& endpoint) {
+    m_network = new QNetworkAccessManager(this);
+    QUrl versionUrl = endpoint;
+    QString path = endpoint.path();
+    if (!path.endsWith(QLatin1Char('/'))) {
+        path += QLatin1Char('/');
+    }
+    versionUrl.setPath(path + QStringLiteral("json/version"));
+    versionUrl.setQuery(QString());
+    QNetworkRequest request(versionUrl);
+    // The browser's own server: never a proxy, never a redirect elsewhere.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    m_network->setProxy(QNetworkProxy::NoProxy);
+    QNetworkReply* reply = m_network->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+        if (received > kMaxVersionAnswerBytes) {
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, endpoint] { onVersionAnswer(reply, endpoint); });
+}
+
+void WebSocketTransport::onVersionAnswer(QNetworkReply* reply, const QUrl& endpoint) {
+    reply->deleteLater();
+    if (!m_open) {
+        return;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError && status == 0) {
+        close(QStringLiteral("cannot reach %1: %2").arg(m_name, reply->errorString()));
+        return;
+    }
+    if (status != 200) {
+        close(QStringLiteral("%1 is not a DevTools endpoint: /json/version answered HTTP %2")
+                  .arg(m_name)
+                  .arg(status));
+        return;
+    }
+    QString error;
+    const QUrl socket = SocketFromVersionAnswer(reply->read(kMaxVersionAnswerBytes), endpoint, &error);
+    if (socket.isEmpty()) {
+        close(error);
+        return;
+    }
+    m_network->deleteLater();
+    m_network = nullptr;
+    openSocket(socket);
+}
+
+void WebSocketTransport::openSocket(const QUrl& socketUrl) {
+    m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    m_socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    m_socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    connect(m_socket, &QWebSocket::connected, this, [this] {
+        m_connectTimer.stop();
+        m_connected = true;
+        for (const QByteArray& message : std::as_const(m_pending)) {
+            m_socket->sendTextMessage(QString::fromUtf8(message));
+        }
+        m_pending.clear();
+    });
+    connect(m_socket, &QWebSocket::textMessageReceived, this,
+            [this](const QString& message) { emit messageReceived(message.toUtf8()); });
+    connect(m_socket, &QWebSocket::binaryMessageReceived, this,
+            [this](const QByteArray& message) { emit messageReceived(message); });
+    connect(m_socket, &QWebSocket::disconnected, this, &WebSocketTransport::onSocketClosed);
+    m_socket->open(socketUrl);
+}
+
+void WebSocketTransport::onSocketClosed() {
+    if (!m_open) {
+        return;
+    }
+    if (!m_connected) {
+        close(QStringLiteral("%1: the WebSocket handshake failed: %2")
+                  .arg(m_name, handshakeError(m_socket->errorString())));
+        return;
+    }
+    const QString why = m_socket->closeReason().isEmpty() ? m_socket->errorString() : m_socket->closeReason();
+    close(QStringLiteral("the connection to %1 closed%2")
+              .arg(m_name, why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+}
+
+}  // namespace lumiclip
