@@ -11,8 +11,9 @@
 
 namespace lumiclip {
 
-BrowserEndpoints::BrowserEndpoints(QList<Endpoint> endpoints, int jobs, QObject* parent)
-    : QObject(parent), m_jobs(jobs) {
+BrowserEndpoints::BrowserEndpoints(QList<Endpoint> endpoints, int jobs, EndpointRetryPolicy policy,
+                                   QObject* parent)
+    : QObject(parent), m_jobs(jobs), m_policy(policy) {
     for (qsizetype index = 0; index < endpoints.size(); ++index) {
         Slot slot;
         slot.endpoint = endpoints[index];
@@ -121,7 +122,7 @@ void BrowserEndpoints::check(int index) {
     CdpConnection* connection = browser.connection();
     const QString method = QStringLiteral("Browser.getVersion");
     connection->call(
-        method, {}, {}, kCheckMs, this, [this, index, connection, method](const CdpReply& reply) {
+        method, {}, {}, m_policy.checkMs, this, [this, index, connection, method](const CdpReply& reply) {
             if (reply.ok) {
                 onAnswered(index);
             } else if (!connection->isOpen() && reply.error.startsWith(method + QStringLiteral(": "))) {
@@ -168,12 +169,13 @@ void BrowserEndpoints::onCheckFailed(int index, const QString& reason) {
         emit changed();
         return;
     }
-    if (slot.failedTries >= kMaxTries) {
+    if (slot.failedTries >= m_policy.tries) {
         giveUp(index);
         emit changed();
         return;
     }
-    const int delay = std::min(kLongestBackOffMs, kFirstBackOffMs << (slot.failedTries - 1));
+    const int delay =
+        std::min(m_policy.longestBackOffMs, m_policy.firstBackOffMs << std::min(slot.failedTries - 1, 16));
     std::fprintf(stderr, "lumiclip-cli: browser %s; trying again in %.1f s\n",
                  qUtf8Printable(PrintableText(slot.lastError)), delay / 1000.0);
     slot.state = State::Waiting;
@@ -192,7 +194,7 @@ void BrowserEndpoints::onLost(int index, const QString& reason) {
     slot.state = State::Waiting;
     slot.failedTries = 1;
     if (!m_stopped) {
-        slot.retry->start(kFirstBackOffMs);
+        slot.retry->start(m_policy.firstBackOffMs);
     }
 }
 

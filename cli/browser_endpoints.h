@@ -10,12 +10,22 @@ namespace lumiclip {
 
 class Browser;
 
+// How a remote endpoint is checked and tried again.
+struct EndpointRetryPolicy {
+    // Failed tries in a row after which an endpoint is given up.
+    int tries = 5;
+    int firstBackOffMs = 500;
+    int longestBackOffMs = 8000;
+    // Longest wait for a browser's answer to the check.
+    int checkMs = 10000;
+};
+
 // The browsers one batch runs on: the local one, or the endpoints given with --browser, each taking up
 // to `jobs` pages at once. A remote endpoint is checked (connected, asked for its version) before pages
-// go to it. One that drops is tried again after 0.5 s, 1 s, 2 s, … and given up after kMaxTries failed
-// tries in a row; one that never answered is given up at once when no endpoint has answered yet, so a
-// wrong address fails the batch at once instead of after the back-off. The local browser is never
-// checked or given up: it is started anew by the next page.
+// go to it. One that drops is tried again after 0.5 s, 1 s, 2 s, … and given up after five failed
+// tries in a row (EndpointRetryPolicy); one that never answered is given up at once when no endpoint has
+// answered yet, so a wrong address fails the batch at once instead of after the back-off. The local browser
+// is never checked or given up: it is started anew by the next page.
 class BrowserEndpoints final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BrowserEndpoints)
@@ -27,12 +37,8 @@ public:
         QString name;
     };
 
-    static constexpr int kMaxTries = 5;
-    static constexpr int kFirstBackOffMs = 500;
-    static constexpr int kLongestBackOffMs = 8000;
-    static constexpr int kCheckMs = 10000;
-
-    BrowserEndpoints(QList<Endpoint> endpoints, int jobs, QObject* parent = nullptr);
+    BrowserEndpoints(QList<Endpoint> endpoints, int jobs, EndpointRetryPolicy policy = {},
+                     QObject* parent = nullptr);
     ~BrowserEndpoints() override;
 
     // Starts checking the remote endpoints.
@@ -85,6 +91,7 @@ private:
 
     QList<Slot> m_slots;
     int m_jobs;
+    EndpointRetryPolicy m_policy;
     bool m_stopped = false;
 };
 
