@@ -154,7 +154,9 @@ void BrowserEndpoints::onCheckFailed(int index, const QString& reason) {
     if (m_stopped || slot.state != State::Checking) {
         return;
     }
-    slot.lastError = QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
+    slot.lastError = reason.contains(slot.endpoint.name)
+                         ? reason
+                         : QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
     ++slot.failedTries;
     const bool noneAnswered = std::none_of(m_slots.cbegin(), m_slots.cend(), [](const Slot& other) {
         return other.answered || (other.state == State::Checking && other.failedTries == 0);

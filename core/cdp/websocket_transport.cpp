@@ -1,5 +1,7 @@
 #include "core/cdp/websocket_transport.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -45,19 +47,60 @@ WebSocketTransport::WebSocketTransport(const QUrl& endpoint, int connectTimeoutM
     });
     m_connectTimer.start(connectTimeoutMs);
     const QString scheme = endpoint.scheme();
-    if (isSocketScheme(scheme)) {
-        openSocket(endpoint);
-    } else if (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) {
-        discover(endpoint);
-    } else {
+    if (!isSocketScheme(scheme) && scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) {
         // Reported on the next turn of the loop, like every other failure to connect.
         QTimer::singleShot(0, this, [this] {
             close(QStringLiteral("%1 is not a ws://, wss://, http:// or https:// address").arg(m_name));
         });
+        return;
+    }
+    // A browser answers DevTools requests only when asked by IP address or as localhost (a guard
+    // against pages that rebind a name of theirs to it), so a name is looked up here and the browser is
+    // asked by its address. Not over TLS: there the name is what the certificate is checked against,
+    // and the proxy in front of the browser sees to the rest.
+    const QString host = endpoint.host();
+    const bool encrypted = scheme == QStringLiteral("wss") || scheme == QStringLiteral("https");
+    if (encrypted || !QHostAddress(host).isNull() ||
+        host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0) {
+        connectTo(endpoint);
+        return;
+    }
+    m_lookup = QHostInfo::lookupHost(host, this, [this, endpoint](const QHostInfo& info) {
+        m_lookup = -1;
+        if (!m_open) {
+            return;
+        }
+        const QList<QHostAddress> addresses = info.addresses();
+        if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+            close(QStringLiteral("cannot reach %1: %2").arg(m_name, info.errorString()));
+            return;
+        }
+        // IPv4 first: a browser told to listen on one address listens on that family only.
+        QHostAddress chosen = addresses.first();
+        for (const QHostAddress& address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                chosen = address;
+                break;
+            }
+        }
+        QUrl byAddress = endpoint;
+        byAddress.setHost(chosen.toString());
+        connectTo(byAddress);
+    });
+}
+
+void WebSocketTransport::connectTo(const QUrl& endpoint) {
+    if (isSocketScheme(endpoint.scheme())) {
+        openSocket(endpoint);
+    } else {
+        discover(endpoint);
     }
 }
 
 WebSocketTransport::~WebSocketTransport() {
+    if (m_lookup >= 0) {
+        QHostInfo::abortHostLookup(m_lookup);
+    }
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -84,6 +127,10 @@ void WebSocketTransport::close(const QString& reason) {
     m_connected = false;
     m_pending.clear();
     m_connectTimer.stop();
+    if (m_lookup >= 0) {
+        QHostInfo::abortHostLookup(m_lookup);
+        m_lookup = -1;
+    }
     if (m_socket) {
         m_socket->disconnect(this);
         // What was sent last (a context's disposal) goes out now if the socket takes it; the browser
@@ -153,9 +200,14 @@ void WebSocketTransport::onVersionAnswer(QNetworkReply* reply, const QUrl& endpo
         return;
     }
     if (status != 200) {
-        close(QStringLiteral("%1 is not a DevTools endpoint: /json/version answered HTTP %2")
+        // The browser says why in a line (a Host it refuses, say); a page that is not a browser's
+        // says nothing worth repeating.
+        const QByteArray body = reply->read(512).trimmed();
+        const bool oneLine = !body.isEmpty() && !body.contains('<') && !body.contains('\n');
+        close(QStringLiteral("%1 is not a DevTools endpoint: /json/version answered HTTP %2%3")
                   .arg(m_name)
-                  .arg(status));
+                  .arg(status)
+                  .arg(oneLine ? QStringLiteral(" (%1)").arg(QString::fromUtf8(body).left(200)) : QString()));
         return;
     }
     QString error;

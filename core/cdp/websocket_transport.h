@@ -41,12 +41,14 @@ public:
     static QUrl SocketFromVersionAnswer(const QByteArray& answer, const QUrl& endpoint, QString* error);
 
 private:
+    void connectTo(const QUrl& endpoint);
     void discover(const QUrl& endpoint);
     void onVersionAnswer(QNetworkReply* reply, const QUrl& endpoint);
     void openSocket(const QUrl& socketUrl);
     void onSocketClosed();
 
     QString m_name;
+    int m_lookup = -1;
     bool m_open = true;
     bool m_connected = false;
     QList<QByteArray> m_pending;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QSet>
@@ -248,6 +249,29 @@ TEST_F(CliRemote, AnEndpointOffThisMachineIsWarnedAboutAndOneThatNeverAnswersFai
     EXPECT_EQ(status, 1) << "an endpoint that never answered is a wrong address";
 }
 
+TEST_F(CliRemote, ABrowserNamedByItsHostNameIsAskedByItsAddress) {
+    // The browser refuses DevTools requests whose Host is a name; the tool looks the name up instead.
+    const QString name = QHostInfo::localHostName();
+    const QList<QHostAddress> addresses = QHostInfo::fromName(name).addresses();
+    if (!addresses.contains(QHostAddress(QHostAddress::LocalHost))) {
+        GTEST_SKIP() << "this machine's name is not 127.0.0.1";
+    }
+    RemoteShell shell;
+    ASSERT_TRUE(shell.start());
+    QList<QJsonObject> lines;
+    QByteArray err;
+    QString byName = shell.httpUrl();
+    byName.replace(QStringLiteral("127.0.0.1"), name);
+    EXPECT_EQ(runTool({QStringLiteral("--browser"), byName, QStringLiteral("-o"),
+                       dir.filePath(QStringLiteral("n.jpg")), server->url(QStringLiteral("/one"))},
+                      &lines, &err),
+              0)
+        << err.toStdString();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(lines[0].value(QStringLiteral("endpoint")).toString(), byName);
+}
+
 TEST_F(CliRemote, TheViewHasItsSizeOnABrowserElsewhere) {
     RemoteShell shell;
     ASSERT_TRUE(shell.start());
@@ -328,4 +352,29 @@ TEST_F(CliBrowser, TheShardsOfAListCoverItExactlyOnce) {
         EXPECT_EQ(process.exitCode(), 2);
         EXPECT_TRUE(process.readAllStandardError().contains("JOB_COMPLETION_INDEX"));
     }
+}
+
+TEST_F(CliBrowser, TheKubernetesJobsArgumentsAreTheToolsOwn) {
+    // The manifest in the documentation runs the tool with these: each must be a flag it takes, with a
+    // value it accepts (--help then ends the run before anything is captured).
+    const QByteArray manifest = readFile(QStringLiteral(LUMICLIP_SOURCE_DIR "/docs/k8s/lumiclip-shards.yaml"));
+    ASSERT_FALSE(manifest.isEmpty());
+    QStringList args;
+    bool inArgs = false;
+    for (const QByteArray& line : manifest.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed == "args:") {
+            inArgs = true;
+        } else if (inArgs && trimmed.startsWith("- ")) {
+            args.append(QString::fromUtf8(trimmed.mid(2)));
+        } else if (inArgs) {
+            break;
+        }
+    }
+    ASSERT_GE(args.size(), 5);
+    EXPECT_TRUE(args.contains(QStringLiteral("--shard-index-from-env")));
+    QByteArray out;
+    QByteArray err;
+    EXPECT_EQ(run(args + QStringList{QStringLiteral("--help")}, &out, &err), 0) << err.toStdString();
+    EXPECT_TRUE(out.startsWith("Usage:"));
 }
