@@ -16,7 +16,7 @@ namespace lumiclip {
 namespace {
 
 // /json/version answers are a few hundred bytes; anything large is not one.
-constexpr qint64 kMaxVersionAnswerBytes = 64 * 1024;
+constexpr qint64 kMaxVersionAnswerBytes = qint64{64} * 1024;
 
 // The socket's reason for a failed handshake, in words for the user.
 QString handshakeError(const QString& socketError) {
@@ -180,7 +180,7 @@ void WebSocketTransport::discover(const QUrl& endpoint) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     m_network->setProxy(QNetworkProxy::NoProxy);
     QNetworkReply* reply = m_network->get(request);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > kMaxVersionAnswerBytes) {
             reply->abort();
         }

@@ -52,6 +52,19 @@ protected:
         writeFile(settings, "[capture]\nweb_width=810\n");
     }
 
+    // count addresses of one page (path?0, path?1, …) that the server answers after delayMs.
+    static QStringList slowPages(const QString& path, int count, int delayMs) {
+        HttpResponse slow;
+        slow.body = "<html><body style='background:#00f'>slow</body></html>";
+        slow.delayMs = delayMs;
+        server->route(path, slow);
+        QStringList urls;
+        for (int i = 0; i < count; ++i) {
+            urls.append(server->url(path + QStringLiteral("?%1").arg(i)));
+        }
+        return urls;
+    }
+
     static inline TestHttpServer* server = nullptr;
     QTemporaryDir dir;
     QString settings;

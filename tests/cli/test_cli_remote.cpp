@@ -86,13 +86,6 @@ protected:
         *err = process.readAllStandardError();
         return process.exitCode();
     }
-    static QStringList pages(const QString& path, int count) {
-        QStringList urls;
-        for (int i = 0; i < count; ++i) {
-            urls.append(server->url(path + QStringLiteral("?%1").arg(i)));
-        }
-        return urls;
-    }
 };
 
 }  // namespace
@@ -102,11 +95,7 @@ TEST_F(CliRemote, ABatchOverTwoBrowsersElsewhereUsesBothAndLeavesNoContextBehind
     RemoteShell second;
     ASSERT_TRUE(first.start());
     ASSERT_TRUE(second.start());
-    HttpResponse slow;
-    slow.body = "<html><body style='background:#00f'>slow</body></html>";
-    slow.delayMs = 200;
-    server->route(QStringLiteral("/two-browsers"), slow);
-    const QStringList urls = pages(QStringLiteral("/two-browsers"), 8);
+    const QStringList urls = slowPages(QStringLiteral("/two-browsers"), 8, 200);
     QList<QJsonObject> lines;
     QByteArray err;
     // One by its socket, one by its HTTP address.
@@ -152,11 +141,7 @@ TEST_F(CliRemote, ABrowserKilledMidBatchLosesNoPage) {
     RemoteShell survivor;
     ASSERT_TRUE(doomed.start());
     ASSERT_TRUE(survivor.start());
-    HttpResponse slow;
-    slow.body = "<html><body>slow</body></html>";
-    slow.delayMs = 400;
-    server->route(QStringLiteral("/failover"), slow);
-    const QStringList urls = pages(QStringLiteral("/failover"), 16);
+    const QStringList urls = slowPages(QStringLiteral("/failover"), 16, 400);
     QProcess process;
     startTool(&process,
               QStringList{QStringLiteral("--browser"), doomed.socketUrl(), QStringLiteral("--browser"),

@@ -65,14 +65,7 @@ TEST_F(CliBrowser, NoBrowserProcessOutlivesTheToolEvenWhenItIsKilled) {
 }
 
 TEST_F(CliBrowser, ABrowserKilledUnderManyPagesLosesOnlyThePagesInFlight) {
-    HttpResponse slow;
-    slow.body = "<html><body>slow</body></html>";
-    slow.delayMs = 400;
-    server->route(QStringLiteral("/slow"), slow);
-    QStringList urls;
-    for (int i = 0; i < 24; ++i) {
-        urls.append(server->url(QStringLiteral("/slow?%1").arg(i)));
-    }
+    const QStringList urls = slowPages(QStringLiteral("/slow"), 24, 400);
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.start(
@@ -107,14 +100,7 @@ TEST_F(CliBrowser, ABrowserKilledUnderManyPagesLosesOnlyThePagesInFlight) {
 }
 
 TEST_F(CliBrowser, ThePagesInFlightWhenTheBrowserDiesAreTriedAgainOnANewOne) {
-    HttpResponse slow;
-    slow.body = "<html><body>slow</body></html>";
-    slow.delayMs = 400;
-    server->route(QStringLiteral("/again"), slow);
-    QStringList urls;
-    for (int i = 0; i < 8; ++i) {
-        urls.append(server->url(QStringLiteral("/again?%1").arg(i)));
-    }
+    const QStringList urls = slowPages(QStringLiteral("/again"), 8, 400);
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.start(
