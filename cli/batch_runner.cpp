@@ -51,9 +51,11 @@ void BatchRunner::interrupt() {
     m_interrupted = true;
     m_endpoints.stop();
     // Dropping a capture disposes of its browser context; nothing of it reports any more.
-    for (const Running& running : std::as_const(m_running)) {
-        running.capture->disconnect(this);
-        delete running.capture;
+    QHash<qsizetype, QString> inFlightOn;
+    for (auto it = m_running.cbegin(); it != m_running.cend(); ++it) {
+        it->capture->disconnect(this);
+        delete it->capture;
+        inFlightOn.insert(it.key(), m_endpoints.name(it->endpoint));
     }
     m_running.clear();
     for (qsizetype index = 0; index < m_items.size(); ++index) {
@@ -62,6 +64,7 @@ void BatchRunner::interrupt() {
             result.url = m_items[index].url;
             result.output = m_items[index].output;
             result.error = QStringLiteral("interrupted");
+            result.endpoint = inFlightOn.value(index);
             complete(index, result);
         }
     }
