@@ -11,6 +11,15 @@
 
 namespace lumiclip {
 
+namespace {
+
+// The reason, naming the endpoint once.
+QString withName(const QString& name, const QString& reason) {
+    return reason.contains(name) ? reason : QStringLiteral("%1: %2").arg(name, reason);
+}
+
+}  // namespace
+
 BrowserEndpoints::BrowserEndpoints(QList<Endpoint> endpoints, int jobs, EndpointRetryPolicy policy,
                                    QObject* parent)
     : QObject(parent), m_jobs(jobs), m_policy(policy) {
@@ -63,7 +72,10 @@ int BrowserEndpoints::acquire() {
         }
         if (isRemote(index) && isDown(index)) {
             // Its connection closed a moment ago, before the browser said so.
-            onLost(index, QStringLiteral("the connection closed"));
+            const CdpConnection* connection = m_slots[index].endpoint.browser->connection();
+            onLost(index, connection && !connection->closeReason().isEmpty()
+                              ? connection->closeReason()
+                              : QStringLiteral("the connection closed"));
             continue;
         }
         if (best < 0 || m_slots[index].running < m_slots[best].running) {
@@ -154,9 +166,7 @@ void BrowserEndpoints::onCheckFailed(int index, const QString& reason) {
     if (m_stopped || slot.state != State::Checking) {
         return;
     }
-    slot.lastError = reason.contains(slot.endpoint.name)
-                         ? reason
-                         : QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
+    slot.lastError = withName(slot.endpoint.name, reason);
     ++slot.failedTries;
     const bool noneAnswered = std::none_of(m_slots.cbegin(), m_slots.cend(), [](const Slot& other) {
         return other.answered || (other.state == State::Checking && other.failedTries == 0);
@@ -190,7 +200,7 @@ void BrowserEndpoints::onLost(int index, const QString& reason) {
     if (!isRemote(index)) {
         return;
     }
-    slot.lastError = QStringLiteral("%1: %2").arg(slot.endpoint.name, reason);
+    slot.lastError = withName(slot.endpoint.name, reason);
     std::fprintf(stderr, "lumiclip-cli: lost browser %s; its pages go to the others\n",
                  qUtf8Printable(PrintableText(slot.lastError)));
     slot.state = State::Waiting;

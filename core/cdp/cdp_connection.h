@@ -43,6 +43,8 @@ public:
     void removeSessionHandler(const QString& sessionId);
 
     bool isOpen() const;
+    // Why the connection closed; empty while it is open.
+    const QString& closeReason() const { return m_closeReason; }
     // Whether the peer has sent anything yet: a browser that has just been started answers its first
     // call only once it is up.
     bool hasHeardFromPeer() const { return m_heardFromPeer; }

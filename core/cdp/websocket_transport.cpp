@@ -46,6 +46,17 @@ WebSocketTransport::WebSocketTransport(const QUrl& endpoint, int connectTimeoutM
                   .arg(connectTimeoutMs / 1000.0));
     });
     m_connectTimer.start(connectTimeoutMs);
+    // A browser whose machine went away (no reset, no close) would otherwise look like a slow one until
+    // every page on it ran out of time; pings show it is gone within the silence allowed.
+    connect(&m_keepAlive, &QTimer::timeout, this, [this] {
+        if (m_lastHeard.hasExpired(m_silenceMs)) {
+            close(QStringLiteral("%1 stopped answering: nothing heard for %2 s")
+                      .arg(m_name)
+                      .arg(m_silenceMs / 1000.0));
+            return;
+        }
+        m_socket->ping();
+    });
     const QString scheme = endpoint.scheme();
     if (!isSocketScheme(scheme) && scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) {
         // Reported on the next turn of the loop, like every other failure to connect.
@@ -127,6 +138,7 @@ void WebSocketTransport::close(const QString& reason) {
     m_connected = false;
     m_pending.clear();
     m_connectTimer.stop();
+    m_keepAlive.stop();
     if (m_lookup >= 0) {
         QHostInfo::abortHostLookup(m_lookup);
         m_lookup = -1;
@@ -145,6 +157,14 @@ void WebSocketTransport::close(const QString& reason) {
         m_network = nullptr;
     }
     emit closed(reason);
+}
+
+void WebSocketTransport::setKeepAlive(int pingMs, int silenceMs) {
+    m_keepAliveMs = pingMs;
+    m_silenceMs = silenceMs;
+    if (m_keepAlive.isActive()) {
+        m_keepAlive.start(m_keepAliveMs);
+    }
 }
 
 QUrl WebSocketTransport::SocketFromVersionAnswer(const QByteArray& answer, const QUrl& endpoint,
@@ -229,15 +249,22 @@ void WebSocketTransport::openSocket(const QUrl& socketUrl) {
     connect(m_socket, &QWebSocket::connected, this, [this] {
         m_connectTimer.stop();
         m_connected = true;
+        m_lastHeard.start();
+        m_keepAlive.start(m_keepAliveMs);
         for (const QByteArray& message : std::as_const(m_pending)) {
             m_socket->sendTextMessage(QString::fromUtf8(message));
         }
         m_pending.clear();
     });
-    connect(m_socket, &QWebSocket::textMessageReceived, this,
-            [this](const QString& message) { emit messageReceived(message.toUtf8()); });
-    connect(m_socket, &QWebSocket::binaryMessageReceived, this,
-            [this](const QByteArray& message) { emit messageReceived(message); });
+    connect(m_socket, &QWebSocket::textMessageReceived, this, [this](const QString& message) {
+        m_lastHeard.start();
+        emit messageReceived(message.toUtf8());
+    });
+    connect(m_socket, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& message) {
+        m_lastHeard.start();
+        emit messageReceived(message);
+    });
+    connect(m_socket, &QWebSocket::pong, this, [this] { m_lastHeard.start(); });
     connect(m_socket, &QWebSocket::disconnected, this, &WebSocketTransport::onSocketClosed);
     m_socket->open(socketUrl);
 }

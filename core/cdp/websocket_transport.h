@@ -2,6 +2,7 @@
 
 #include "core/cdp/cdp_transport.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QTimer>
 #include <QUrl>
@@ -31,6 +32,11 @@ public:
     void close(const QString& reason) override;
     // Whether the socket is open (not merely connecting).
     bool isConnected() const { return m_connected; }
+    // Once open, the browser is pinged every pingMs; when nothing at all (pong or message) was heard
+    // from it for silenceMs, the transport closes: the browser or its machine is gone.
+    void setKeepAlive(int pingMs, int silenceMs);
+    static constexpr int kPingMs = 5000;
+    static constexpr int kSilenceMs = 20000;
 
     // Largest message accepted from the peer, as on the pipe.
     static constexpr qint64 kMaxMessageBytes = qint64{256} * 1024 * 1024;
@@ -53,6 +59,10 @@ private:
     bool m_connected = false;
     QList<QByteArray> m_pending;
     QTimer m_connectTimer;
+    QTimer m_keepAlive;
+    QElapsedTimer m_lastHeard;
+    int m_keepAliveMs = kPingMs;
+    int m_silenceMs = kSilenceMs;
     QNetworkAccessManager* m_network = nullptr;
     QWebSocket* m_socket = nullptr;
 };

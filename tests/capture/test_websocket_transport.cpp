@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -104,6 +107,59 @@ TEST(WebSocketTransport, AServerThatNeverFinishesTheHandshakeTimesOut) {
     transport.send(R"({"id":1})");
     ASSERT_TRUE(waitUntil([&] { return !reason.isEmpty(); }, 3000));
     EXPECT_EQ(reason, url.toString() + QStringLiteral(" did not open a DevTools connection within 0.3 s"));
+}
+
+TEST(WebSocketTransport, APeerThatGoesSilentAfterTheHandshakeIsClosedAfterTheSilenceAllowed) {
+    // Upgrades the connection, then never says a word (no pong): a machine that went away.
+    QTcpServer mute;
+    ASSERT_TRUE(mute.listen(QHostAddress::LocalHost, 0));
+    QByteArray request;
+    QObject::connect(&mute, &QTcpServer::newConnection, &mute, [&] {
+        QTcpSocket* socket = mute.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&request, socket] {
+            request += socket->readAll();
+            if (!request.contains("\r\n\r\n") || request.isEmpty()) {
+                return;
+            }
+            QByteArray key;
+            for (const QByteArray& line : request.split('\n')) {
+                if (line.toLower().startsWith("sec-websocket-key:")) {
+                    key = line.mid(line.indexOf(':') + 1).trimmed();
+                }
+            }
+            const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
+                                                               QCryptographicHash::Sha1)
+                                          .toBase64();
+            socket->write(
+                "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                "Sec-WebSocket-Accept: " +
+                accept + "\r\n\r\n");
+            request = "done";
+        });
+    });
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/devtools/browser/x").arg(mute.serverPort()));
+    WebSocketTransport transport(url, 5000);
+    transport.setKeepAlive(50, 400);
+    QString reason;
+    QObject::connect(&transport, &CdpTransport::closed, &transport,
+                     [&](const QString& why) { reason = why; });
+    ASSERT_TRUE(waitUntil([&] { return transport.isConnected(); }, 3000));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(waitUntil([&] { return !reason.isEmpty(); }, 3000));
+    EXPECT_GE(clock.elapsed(), 300);
+    EXPECT_EQ(reason, url.toString() + QStringLiteral(" stopped answering: nothing heard for 0.4 s"));
+}
+
+TEST_F(Peer, APeerThatAnswersPingsStaysOpen) {
+    WebSocketTransport transport(url(), 5000);
+    transport.setKeepAlive(50, 300);
+    bool closed = false;
+    QObject::connect(&transport, &CdpTransport::closed, &transport, [&] { closed = true; });
+    transport.send(R"({"id":1})");
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 1; }, 5000));
+    waitUntil([] { return false; }, 800);
+    EXPECT_FALSE(closed) << "the server's pongs keep it open";
 }
 
 TEST(WebSocketTransport, AnAddressOfAnotherKindIsRefusedOnTheNextTurn) {
