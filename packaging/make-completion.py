@@ -7,8 +7,8 @@ Every option line of the help ("  -o, --output PATH   text", the text two spaces
 option, or on the lines below) gives the flags to complete and whether they take a value. A value
 named FILE or PATH completes as a file name; a value whose text starts with a list of words
 ("JPG, GIF, PNG, WEBP (default JPG)", "load (default), domcontentloaded or networkidle") completes as
-one of those words; any other value is the user's to type. Generated at build time, so a new flag
-is completed as soon as the help lists it.
+one of those words, as does a value name of choices ("fast|slow"); any other value is the user's to
+type. Generated at build time, so a new flag is completed as soon as the help lists it.
 """
 
 import os
@@ -65,7 +65,7 @@ def completion_script(options):
     for flags, value, description in options:
         if not value:
             continue
-        values = listed_values(description)
+        values = value.split("|") if "|" in value else listed_values(description)
         if value in FILE_VALUES:
             action = 'compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- "$cur")'
         elif values:
