@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
     lumiclip::UseSimplifiedChineseFontFallback();
     QApplication application(argc, argv);
+    // The menu entry's name, by which desktops match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.ombrix.Lumiclip"));
     lumiclip::InstallWidgetMessageBoxes();
     lumiclip::TerminationSignals termination;
     lumiclip::CCaptureApp app;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running Lumiclip need; with --tests, also those that
 # only its tests need (the test framework, clang for the fuzz test, clang-tidy, the full browser for the
-# fallback).
+# fallback, and the checkers of the Debian package).
 # Quick and silent when everything is already there: apt-get runs only for what is missing.
 set -euo pipefail
 
@@ -12,9 +12,11 @@ packages=(
   fonts-noto-cjk
   libcurl4 xdg-utils xvfb xauth
   python3
+  help2man dpkg-dev
 )
 if [ "${1:-}" = --tests ]; then
-  packages+=(libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev chromium)
+  packages+=(libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev chromium
+    lintian desktop-file-utils appstream man-db)
 fi
 
 missing=()

@@ -34,6 +34,17 @@ QString executableDir() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 }
 
+// Whether two paths name one folder. The executable's folder comes with links resolved (/bin is a link
+// to /usr/bin on Debian), so both sides are resolved before they are compared.
+bool sameFolder(const QString& a, const QString& b) {
+    const QString realA = QFileInfo(a).canonicalFilePath();
+    const QString realB = QFileInfo(b).canonicalFilePath();
+    if (!realA.isEmpty() && !realB.isEmpty()) {
+        return realA == realB;
+    }
+    return QDir::cleanPath(QDir(a).absolutePath()) == QDir::cleanPath(QDir(b).absolutePath());
+}
+
 }  // namespace
 
 QString DefaultOutputFile() {
@@ -119,10 +130,15 @@ QString OutputPathFor(const CaptureSettings& settings) {
     return settings.default_file + asciiLower(QLatin1Char('.') + settings.img_format);
 }
 
-QString SettingsFilePathFor(const QString& exeDir, const QString& configHome) {
+QString InstallBinDir() {
+    return QStringLiteral(LUMICLIP_INSTALL_BINDIR);
+}
+
+QString SettingsFilePathFor(const QString& exeDir, const QString& configHome, const QString& installBinDir) {
     const QString fileName = latin1(kSettingsFileName);
     QString beside = exeDir + QLatin1Char('/') + fileName;
-    if (!exeDir.isEmpty() && (QFileInfo::exists(beside) || QFileInfo(exeDir).isWritable())) {
+    const bool installed = !exeDir.isEmpty() && !installBinDir.isEmpty() && sameFolder(exeDir, installBinDir);
+    if (!installed && !exeDir.isEmpty() && (QFileInfo::exists(beside) || QFileInfo(exeDir).isWritable())) {
         return beside;
     }
     const QString home = configHome.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : configHome;
@@ -136,7 +152,7 @@ QString SettingsFilePath() {
     if (!QDir::isAbsolutePath(configHome)) {
         configHome.clear();  // the base directory rules ignore relative values
     }
-    return SettingsFilePathFor(executableDir(), configHome);
+    return SettingsFilePathFor(executableDir(), configHome, InstallBinDir());
 }
 
 }  // namespace lumiclip

@@ -56,12 +56,19 @@ bool StoreCaptureSettings(CIniFile& ini, const CaptureSettings& settings, const 
 // gives a path ending in ".".
 QString OutputPathFor(const CaptureSettings& settings);
 
-// Where the settings file lives: Lumiclip.ini beside the executable when that file exists or that
-// folder is writable (portable use); otherwise $XDG_CONFIG_HOME/lumiclip/Lumiclip.ini (by default
-// ~/.config/lumiclip/), creating that folder.
+// Where the settings file lives. An installed program (its folder is the install tree's program
+// folder, e.g. /usr/bin) keeps it in $XDG_CONFIG_HOME/lumiclip/Lumiclip.ini (by default
+// ~/.config/lumiclip/), creating that folder; root may write /usr/bin, so writability alone cannot tell.
+// Elsewhere (the build folder, a copy in a folder of the user's) Lumiclip.ini lives beside the
+// executable when that file exists or that folder is writable (portable use), otherwise in the
+// configuration home as well.
 QString SettingsFilePath();
-// The same rule for a given executable folder and configuration home (tests, and callers that know
-// both). An empty configHome means ~/.config.
-QString SettingsFilePathFor(const QString& exeDir, const QString& configHome);
+// The same rule for a given executable folder, configuration home and install program folder (tests,
+// and callers that know them). An empty configHome means ~/.config; an empty installBinDir means the
+// program is never taken as installed.
+QString SettingsFilePathFor(const QString& exeDir, const QString& configHome,
+                            const QString& installBinDir = QString());
+// The install tree's program folder this build was configured for (CMAKE_INSTALL_FULL_BINDIR).
+QString InstallBinDir();
 
 }  // namespace lumiclip

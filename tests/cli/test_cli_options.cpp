@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace lumiclip;
@@ -211,4 +212,47 @@ TEST(CliArguments, TheWaitThatEndedAPageIsNamedAfterTheLastWaitMet) {
     EXPECT_EQ(WaitEndName(WaitEnd::TimedOut, options), QStringLiteral("timeout"));
     EXPECT_EQ(WaitEndName(WaitEnd::Stopped, options), QStringLiteral("stopped"));
     EXPECT_TRUE(WaitEndName(WaitEnd::None, options).isEmpty());
+}
+
+// The man page and the shell completion are made from the help at build time, so its option lines keep
+// one form: the flags, perhaps a value name, then the text two spaces or more after them (or on the
+// lines below); and every flag it lists is one the parser knows.
+TEST(CliArguments, TheHelpListsEachOptionInTheFormItsReadersExpect) {
+    const QRegularExpression optionLine(QStringLiteral("^ {2,}(-\\S.*)$"));
+    const QRegularExpression twoSpaces(QStringLiteral(" {2,}"));
+    int options = 0;
+    for (const QString& line : CliUsage().split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = optionLine.match(line);
+        if (!match.hasMatch() || line.startsWith(QStringLiteral("        "))) {
+            continue;
+        }
+        ++options;
+        const QString head = match.captured(1).split(twoSpaces).first();
+        QStringList flags;
+        QStringList value;
+        for (const QString& token : head.split(QLatin1Char(' '))) {
+            if (value.isEmpty() && token.startsWith(QLatin1Char('-'))) {
+                flags.append(token.endsWith(QLatin1Char(',')) ? token.chopped(1) : token);
+            } else {
+                value.append(token);
+            }
+        }
+        // A value name is capitalised, quoted or a choice (a|b); a word in lower case is text too close.
+        for (const QString& word : value) {
+            EXPECT_TRUE(!word.front().isLower() || word.contains(QLatin1Char('|')))
+                << "text one space after the option: " << qPrintable(line);
+        }
+        for (const QString& flag : flags) {
+            CliOptions parsed;
+            QString error;
+            QStringList args{flag};
+            if (!value.isEmpty()) {
+                args.append(QStringLiteral("1"));
+            }
+            args.append(QStringLiteral("http://a/"));
+            ParseCliArguments(args, &parsed, &error);
+            EXPECT_FALSE(error.startsWith(QStringLiteral("unknown option"))) << qPrintable(flag);
+        }
+    }
+    EXPECT_GE(options, 25);
 }

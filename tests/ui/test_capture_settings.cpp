@@ -5,7 +5,9 @@
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -235,6 +237,27 @@ TEST_F(SettingsFileTest, LocationPrefersTheProgramFolderThenTheConfigHome) {
     const QString fallback = SettingsFilePathFor(QStringLiteral("/nonexistent/bin"), config);
     EXPECT_EQ(fallback, config + QStringLiteral("/lumiclip/Lumiclip.ini"));
     EXPECT_TRUE(QFileInfo(config + QStringLiteral("/lumiclip")).isDir());
+}
+
+// Root may write /usr/bin, so an installed program is known by its folder, not by what it may write.
+TEST_F(SettingsFileTest, AnInstalledProgramKeepsItsSettingsInTheConfigHome) {
+    const QString bin = m_dir.filePath(QStringLiteral("usr/bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString config = m_dir.filePath(QStringLiteral("config"));
+    const QString inConfig = config + QStringLiteral("/lumiclip/Lumiclip.ini");
+    // A writable folder, and even a settings file there, do not make it portable.
+    test::writeFile(bin + QStringLiteral("/Lumiclip.ini"), "[capture]\n");
+    EXPECT_EQ(SettingsFilePathFor(bin, config, bin), inConfig);
+    EXPECT_EQ(SettingsFilePathFor(bin + QStringLiteral("/"), config, bin), inConfig);
+    // Reached through a link, as /bin leads to /usr/bin.
+    const QString link = m_dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QFile::link(bin, link));
+    EXPECT_EQ(SettingsFilePathFor(link, config, bin), inConfig);
+    EXPECT_EQ(SettingsFilePathFor(bin, config, link), inConfig);
+    // Another folder, as the build folder is, stays portable.
+    EXPECT_EQ(SettingsFilePathFor(m_dir.path(), config, bin), path());
+    EXPECT_EQ(SettingsFilePathFor(m_dir.path(), config, QStringLiteral("/nonexistent/bin")), path());
+    EXPECT_EQ(SettingsFilePathFor(bin, config, QString()), bin + QStringLiteral("/Lumiclip.ini"));
 }
 
 }  // namespace
