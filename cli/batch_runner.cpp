@@ -14,7 +14,11 @@
 namespace lumiclip {
 
 BatchRunner::BatchRunner(Browser& browser, QList<BatchItem> items, BatchSettings settings, QObject* parent)
-    : QObject(parent), m_browser(browser), m_items(std::move(items)), m_settings(std::move(settings)) {
+    : QObject(parent),
+      m_browser(browser),
+      m_items(std::move(items)),
+      m_settings(std::move(settings)),
+      m_targets(m_browser, m_settings.capture) {
     m_results.resize(m_items.size());
     m_reported.resize(m_items.size(), false);
 }
@@ -41,6 +45,7 @@ void BatchRunner::interrupt() {
         return;
     }
     m_interrupted = true;
+    m_targets.clear();
     // Dropping a capture disposes of its browser context; nothing of it reports any more.
     for (PageCapture* capture : std::as_const(m_running)) {
         capture->disconnect(this);
@@ -62,7 +67,10 @@ void BatchRunner::interrupt() {
 }
 
 void BatchRunner::launchMore() {
-    while (!m_interrupted && m_running.size() < m_settings.jobs && m_next < m_items.size()) {
+    // A page whose image is being written holds no browser context, but its rendering: one such page
+    // more than the jobs may wait in memory.
+    while (!m_interrupted && m_running.size() + m_writing <= m_settings.jobs &&
+           m_running.size() < m_settings.jobs && m_next < m_items.size()) {
         const qsizetype index = m_next++;
         const BatchItem& item = m_items[index];
         if (!item.refusal.isEmpty()) {
@@ -91,8 +99,11 @@ void BatchRunner::launchMore() {
         connect(capture, &PageCapture::finished, this,
                 [this, capture, index] { onCaptureFinished(capture, index); });
         m_running.insert(index, capture);
+        capture->setTargetPool(&m_targets);
         capture->start();
     }
+    // One context waits for the next page while there is one; none is left once the last has started.
+    m_targets.prepare(!m_interrupted && m_next < m_items.size() ? 1 : 0);
     if (!m_interrupted && m_done == m_items.size()) {
         if (m_settings.progress) {
             std::fputs("\r\033[K", stderr);
@@ -122,19 +133,30 @@ void BatchRunner::onCaptureFinished(PageCapture* capture, qsizetype index) {
     } else if (outcome.httpStatus >= 400) {
         result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
     } else {
+        // The image step runs on a thread of its own; the next page starts meanwhile.
         EncoderId encoder;
         EncoderForFormat(capture->options().format, &encoder);  // none: the writer names the missing encoder
-        QString error;
-        QSize written;
-        if (WriteSnapshotImage(outcome.snapshot, capture->options(), encoder, &error, &written)) {
-            result.ok = true;
-            result.width = written.width();
-            result.height = written.height();
-            result.bytes = QFileInfo(result.output).size();
-        } else {
-            result.error = error;
-        }
-        result.milliseconds = capture->outcome().elapsedMs;
+        ++m_writing;
+        m_writer.write(outcome.snapshot, capture->options(), encoder, this,
+                       [this, index, result](const SnapshotWriteResult& written) mutable {
+                           --m_writing;
+                           if (m_interrupted) {
+                               return;  // already reported as interrupted
+                           }
+                           result.ok = written.ok;
+                           result.error = written.error;
+                           if (written.ok) {
+                               result.width = written.size.width();
+                               result.height = written.size.height();
+                               result.bytes = QFileInfo(result.output).size();
+                           }
+                           complete(index, result);
+                           launchMore();
+                       });
+        capture->deleteLater();
+        m_running.remove(index);
+        launchMore();
+        return;
     }
     capture->deleteLater();
     m_running.remove(index);

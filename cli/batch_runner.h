@@ -2,6 +2,8 @@
 
 #include "core/capture/capture_options.h"
 #include "core/capture/ready_watcher.h"
+#include "core/capture/snapshot_writer.h"
+#include "core/capture/target_pool.h"
 
 #include <QHash>
 #include <QList>
@@ -90,6 +92,11 @@ private:
     QList<BatchResult> m_results;
     QList<bool> m_reported;
     QHash<qsizetype, PageCapture*> m_running;
+    // The next page's context, prepared while the pages before it load.
+    TargetPool m_targets;
+    // The image steps, off the thread that drives the browser; m_writing of them under way.
+    SnapshotWriter m_writer;
+    int m_writing = 0;
     bool m_interrupted = false;
     qsizetype m_next = 0;
     int m_done = 0;
