@@ -7,6 +7,7 @@
 #include "core/browser/browser.h"
 #include "core/browser/browser_process.h"
 #include "core/capture/page_capture.h"
+#include "core/capture/target_pool.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
 #include "core/image/vips_include.h"
@@ -59,8 +60,10 @@ struct CaptureRun {
 };
 
 // One capture in a fresh browser context, waited for by a local event loop as the capture host does.
-CaptureRun captureOnce(Browser& browser, const QString& url, const QString& output,
-                       const EncoderId& encoder) {
+// With a pool, as lumiclip-cli's batch: the context comes prepared, and the next one is prepared while
+// this page loads.
+CaptureRun captureOnce(Browser& browser, const QString& url, const QString& output, const EncoderId& encoder,
+                       TargetPool* pool = nullptr) {
     CaptureRun run;
     QElapsedTimer clock;
     clock.start();
@@ -73,7 +76,11 @@ CaptureRun captureOnce(Browser& browser, const QString& url, const QString& outp
     PageCapture capture(browser, options);
     QEventLoop loop;
     QObject::connect(&capture, &PageCapture::finished, &loop, &QEventLoop::quit);
+    capture.setTargetPool(pool);
     capture.start();
+    if (pool) {
+        pool->prepare(1);
+    }
     if (!capture.isFinished()) {
         loop.exec();
     }
@@ -240,6 +247,12 @@ int main(int argc, char** argv) {
             firstMs = run.totalMs;
         }
     }
+    // The timed captures take their contexts prepared, as a batch does; memory is read with one waiting.
+    CaptureOptions poolOptions;
+    poolOptions.viewWidth = kViewWidth;
+    poolOptions.viewHeight = kViewHeight;
+    TargetPool pool(browser, poolOptions);
+    pool.prepare(1);
     const pid_t browserPid = browser.pid();
     settle(kSettleMs);
     const ProcessTreeMemory memStart = MeasureProcessTree(browserPid);
@@ -252,7 +265,7 @@ int main(int argc, char** argv) {
     QString firstFailure;
     const int mid = options.captures / 2;
     for (int i = 1; i <= options.captures; ++i) {
-        const CaptureRun run = captureOnce(browser, url, output, jpeg);
+        const CaptureRun run = captureOnce(browser, url, output, jpeg, &pool);
         if (run.ok) {
             captureTimes.push_back(run.captureMs);
             totalTimes.push_back(run.totalMs);
@@ -271,6 +284,7 @@ int main(int argc, char** argv) {
     settle(kSettleMs);
     const ProcessTreeMemory memEnd = MeasureProcessTree(browserPid);
     const bool sameBrowser = browser.pid() == browserPid;
+    pool.clear();
     browser.shutdown();
     if (png.isEmpty()) {
         std::fprintf(stderr, "lumiclip-bench: every capture failed: %s\n", qUtf8Printable(firstFailure));

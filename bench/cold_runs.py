@@ -22,6 +22,8 @@ BROWSER_FLAGS = [
     "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
     "--disable-component-update", "--disable-sync", "--disable-gpu", "--disable-extensions",
     "--disable-breakpad", "--mute-audio", "--hide-scrollbars", "--password-store=basic",
+    "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
+    "--disable-backgrounding-occluded-windows",
 ]
 WARM_TARGET_MS = 150.0
 IMAGE_TARGET_MS = 20.0

@@ -4,21 +4,32 @@
 # --screenshot. Every measure captures the same page from the same local server on 127.0.0.1.
 #
 #   bench/run-bench.sh [--captures N] [--runs N] [--page FILE]
+#   bench/run-bench.sh --compare [--rounds N] [--batch N]
 #
 # --captures: warm captures (default 200; memory is read at the start, half-way and at the end)
 # --runs:     cold runs of each command (default 7)
 # --page:     the HTML page to serve (default res/sample/index.html)
+# --compare:  instead, a lumiclip-cli batch against the same batch written with Playwright, side by
+#             side at -j 1 and -j 2 (bench/compare_batch.py); installs playwright-core and sharp from
+#             npm into build/playwright-peer the first time (never a browser: it uses the headless shell)
+# --rounds:   rounds of the comparison (default 5); --batch: captures per batch (default 50)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 captures=200
 runs=7
 page="$here/res/sample/index.html"
+compare=0
+rounds=5
+batch=50
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --captures) captures=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --page) page=$2; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --compare) compare=1; shift ;;
+    --rounds) rounds=$2; shift 2 ;;
+    --batch) batch=$2; shift 2 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -26,6 +37,23 @@ done
 cd "$here"
 cmake --preset release >/dev/null
 cmake --build --preset release --target lumiclip-bench lumiclip-cli
+
+if [[ $compare == 1 ]]; then
+  peer="$here/build/playwright-peer"
+  # Pinned, so that every run compares with the same peer; the browser is ours, never a download.
+  if [[ ! -d $peer/node_modules/playwright-core || ! -d $peer/node_modules/sharp ]]; then
+    command -v npm >/dev/null || { echo "run-bench.sh: --compare needs Node.js and npm" >&2; exit 1; }
+    mkdir -p "$peer"
+    [[ -f $peer/package.json ]] || echo '{"name": "lumiclip-bench-peer", "private": true}' >"$peer/package.json"
+    (cd "$peer" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --no-audit --no-fund --loglevel=error \
+      playwright-core@1.65.2 sharp@0.35.6)
+  fi
+  echo "Machine: $(nproc) cores, $(. /etc/os-release && echo "$PRETTY_NAME"), $(uname -r)"
+  echo "Browser: $(/usr/lib/chromium/chromium-headless-shell --version 2>/dev/null || echo unknown)," \
+    "Node $(node --version), playwright-core $(node -p "require('$peer/node_modules/playwright-core/package.json').version")"
+  exec python3 bench/compare_batch.py --cli build/release/cli/lumiclip-cli --peer "$peer" \
+    --sample "$here/res/sample/index.html" --rounds "$rounds" --captures "$batch"
+fi
 
 work=$(mktemp -d /tmp/lumiclip-bench-XXXXXX)
 server_pid=

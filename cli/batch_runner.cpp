@@ -23,6 +23,9 @@ BatchRunner::BatchRunner(const QList<BrowserEndpoints::Endpoint>& browsers, QLis
     m_results.resize(m_items.size());
     m_reported.resize(m_items.size(), false);
     m_losses.resize(m_items.size(), 0);
+    for (const BrowserEndpoints::Endpoint& endpoint : browsers) {
+        m_targets.push_back(std::make_unique<TargetPool>(*endpoint.browser, m_settings.capture));
+    }
     connect(&m_endpoints, &BrowserEndpoints::changed, this, &BatchRunner::launchMore);
 }
 
@@ -50,6 +53,9 @@ void BatchRunner::interrupt() {
     }
     m_interrupted = true;
     m_endpoints.stop();
+    for (const std::unique_ptr<TargetPool>& pool : m_targets) {
+        pool->clear();
+    }
     // Dropping a capture disposes of its browser context; nothing of it reports any more.
     QHash<qsizetype, QString> inFlightOn;
     for (auto it = m_running.cbegin(); it != m_running.cend(); ++it) {
@@ -102,6 +108,11 @@ void BatchRunner::launchMore() {
             complete(index, result);
             continue;
         }
+        // A page whose image is being written holds no browser context, but its rendering: one such
+        // page more than the pages at once may wait in memory.
+        if (m_running.size() + m_writing > m_settings.jobs * m_endpoints.count()) {
+            break;  // until an image is written
+        }
         const int endpoint = m_endpoints.acquire();
         if (endpoint < 0) {
             break;  // until a page ends or an endpoint comes (back)
@@ -109,6 +120,7 @@ void BatchRunner::launchMore() {
         again ? void(m_again.removeFirst()) : void(++m_next);
         startCapture(index, endpoint);
     }
+    prepareTargets();
     if (!m_interrupted && m_done == m_items.size()) {
         m_endpoints.stop();
         if (m_settings.progress) {
@@ -116,6 +128,15 @@ void BatchRunner::launchMore() {
         }
         // Later: start() may have reached this before its caller connected to finished().
         QTimer::singleShot(0, this, &BatchRunner::finished);
+    }
+}
+
+void BatchRunner::prepareTargets() {
+    // One context waits on each browser that can take pages, while pages are left to start; none once
+    // the last has started.
+    const bool more = !m_interrupted && (!m_again.isEmpty() || m_next < m_items.size());
+    for (int endpoint = 0; endpoint < static_cast<int>(m_targets.size()); ++endpoint) {
+        m_targets[endpoint]->prepare(more && !m_endpoints.isDown(endpoint) ? 1 : 0);
     }
 }
 
@@ -127,6 +148,7 @@ void BatchRunner::startCapture(qsizetype index, int endpoint) {
     auto* capture = new PageCapture(m_endpoints.browser(endpoint), options, this);
     connect(capture, &PageCapture::finished, this, [this, index] { onCaptureFinished(index); });
     Running running{capture, endpoint, m_endpoints.losses(endpoint), 0};
+    capture->setTargetPool(m_targets[endpoint].get());
     capture->start();
     // After: the capture starts the browser when it does not run.
     running.startsAtStart = m_endpoints.browser(endpoint).starts();
@@ -175,19 +197,28 @@ void BatchRunner::onCaptureFinished(qsizetype index) {
     } else if (outcome.httpStatus >= 400) {
         result.error = QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus);
     } else {
+        // The image step runs on a thread of its own; the next page starts meanwhile.
         EncoderId encoder;
         EncoderForFormat(capture->options().format, &encoder);  // none: the writer names the missing encoder
-        QString error;
-        QSize written;
-        if (WriteSnapshotImage(outcome.snapshot, capture->options(), encoder, &error, &written)) {
-            result.ok = true;
-            result.width = written.width();
-            result.height = written.height();
-            result.bytes = QFileInfo(result.output).size();
-        } else {
-            result.error = error;
-        }
-        result.milliseconds = capture->outcome().elapsedMs;
+        ++m_writing;
+        m_writer.write(outcome.snapshot, capture->options(), encoder, this,
+                       [this, index, result](const SnapshotWriteResult& written) mutable {
+                           --m_writing;
+                           if (m_interrupted) {
+                               return;  // already reported as interrupted
+                           }
+                           result.ok = written.ok;
+                           result.error = written.error;
+                           if (written.ok) {
+                               result.width = written.size.width();
+                               result.height = written.size.height();
+                               result.bytes = QFileInfo(result.output).size();
+                           }
+                           complete(index, result);
+                           launchMore();
+                       });
+        launchMore();
+        return;
     }
     complete(index, result);
     launchMore();

@@ -3,6 +3,8 @@
 #include "cli/browser_endpoints.h"
 #include "core/capture/capture_options.h"
 #include "core/capture/ready_watcher.h"
+#include "core/capture/snapshot_writer.h"
+#include "core/capture/target_pool.h"
 
 #include <QHash>
 #include <QList>
@@ -10,6 +12,8 @@
 #include <QString>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace lumiclip {
 
@@ -97,6 +101,7 @@ private:
     };
 
     void launchMore();
+    void prepareTargets();
     void startCapture(qsizetype index, int endpoint);
     void onCaptureFinished(qsizetype index);
     bool wasLost(const Running& running, const PageCaptureOutcome& outcome) const;
@@ -113,6 +118,11 @@ private:
     // Pages lost with their browser, to be tried again before the rest of the list.
     QList<qsizetype> m_again;
     QList<int> m_losses;
+    // Each browser's next context, prepared while the pages before it load.
+    std::vector<std::unique_ptr<TargetPool>> m_targets;
+    // The image steps, off the thread that drives the browsers; m_writing of them under way.
+    SnapshotWriter m_writer;
+    int m_writing = 0;
     bool m_interrupted = false;
     qsizetype m_next = 0;
     int m_done = 0;

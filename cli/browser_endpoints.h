@@ -51,6 +51,7 @@ public:
     int acquire();
     void release(int index);
 
+    int count() const { return static_cast<int>(m_slots.size()); }
     Browser& browser(int index) const { return *m_slots[index].endpoint.browser; }
     const QString& name(int index) const { return m_slots[index].endpoint.name; }
     // How often the endpoint was lost so far: a page that ended at another count than it started at

@@ -178,6 +178,11 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
         QStringLiteral("--mute-audio"),
         QStringLiteral("--hide-scrollbars"),
         QStringLiteral("--password-store=basic"),
+        // Several pages load at once, each in a target of its own: none of them may be treated as a
+        // background tab, whose timers and renderer the browser would slow down.
+        QStringLiteral("--disable-background-timer-throttling"),
+        QStringLiteral("--disable-renderer-backgrounding"),
+        QStringLiteral("--disable-backgrounding-occluded-windows"),
         QStringLiteral("--user-data-dir=") + m_profileDir,
     };
     if (!executable.isHeadlessShell) {

@@ -2,6 +2,7 @@
 
 #include "core/browser/browser.h"
 #include "core/capture/page_target.h"
+#include "core/capture/target_pool.h"
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
 
@@ -64,6 +65,10 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
 
 PageCapture::~PageCapture() = default;
 
+void PageCapture::setTargetPool(TargetPool* pool) {
+    m_pool = pool;
+}
+
 void PageCapture::start() {
     if (m_started) {
         return;
@@ -81,8 +86,15 @@ void PageCapture::start() {
     if (!coldBrowser) {
         startLimit();
     }
-    m_target = new PageTarget(
-        m_browser, [this] { return remainingMs(); }, this);
+    // A context prepared ahead is as fresh as one opened now, and already set up, or on its way.
+    m_target = m_pool ? m_pool->take(m_options, this) : nullptr;
+    const bool prepared = m_target != nullptr;
+    if (prepared) {
+        m_target->setDeadline([this] { return remainingMs(); });
+    } else {
+        m_target = new PageTarget(
+            m_browser, [this] { return remainingMs(); }, this);
+    }
     connect(m_target, &PageTarget::browserAnswered, this, [this] {
         if (!m_limitClock.isValid()) {
             startLimit();
@@ -91,7 +103,11 @@ void PageCapture::start() {
     connect(m_target, &PageTarget::failed, this, &PageCapture::fail);
     connect(m_target, &PageTarget::pageEvent, this, &PageCapture::onPageEvent);
     connect(m_target, &PageTarget::ready, this, &PageCapture::navigate);
-    m_target->open(m_options, coldBrowser ? m_options.limits.browserStartMs : remainingMs());
+    if (!prepared) {
+        m_target->open(m_options, coldBrowser ? m_options.limits.browserStartMs : remainingMs());
+    } else if (m_target->isReady()) {
+        navigate();
+    }
 }
 
 void PageCapture::startLimit() {

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -14,6 +15,7 @@ namespace lumiclip {
 
 class Browser;
 class PageTarget;
+class TargetPool;
 
 struct PageCaptureOutcome {
     bool ok = false;
@@ -46,6 +48,8 @@ public:
     PageCapture(Browser& browser, CaptureOptions options, QObject* parent = nullptr);
     ~PageCapture() override;
 
+    // Before start(): the capture takes its context from pool when one waits there, and else opens one.
+    void setTargetPool(TargetPool* pool);
     void start();
     // Ends the wait: stops scripts and loading, grants the grace, then snapshots.
     void stop();
@@ -84,6 +88,7 @@ private:
     CaptureOptions m_options;
     PageCaptureOutcome m_outcome;
     PageTarget* m_target = nullptr;
+    QPointer<TargetPool> m_pool;
     ReadyWatcher m_watcher;
     bool m_started = false;
     bool m_finished = false;

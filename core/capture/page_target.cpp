@@ -44,6 +44,7 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
     browserCall(
         QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
         [this, options](const QJsonObject& result) {
+            m_answered = true;
             emit browserAnswered();
             m_contextId = result.value(QStringLiteral("browserContextId")).toString();
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
@@ -152,6 +153,7 @@ void PageTarget::prepare(const CaptureOptions& options) {
                 if (!reply.ok) {
                     fail(reply.error);
                 } else if (--*remaining == 0) {
+                    m_ready = true;
                     emit ready();
                 }
             },

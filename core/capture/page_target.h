@@ -33,6 +33,12 @@ public:
     // Creates the context and the target, attaches and prepares; then ready(), or failed(). The first
     // call gets firstCallMs (a browser that has just been started answers it once it is up).
     void open(const CaptureOptions& options, int firstCallMs);
+    // The timeout for each call from now on: a target prepared ahead gets its capture's when taken.
+    void setDeadline(std::function<int()> deadline) { m_deadline = std::move(deadline); }
+    // Whether the browser has answered the first call, and whether ready() has been emitted.
+    bool hasAnswered() const { return m_answered; }
+    bool isReady() const { return m_ready; }
+    bool hasFailed() const { return m_failed; }
     // The page's session once ready(), else null.
     CdpSession* session() const { return m_session; }
     // The main frame's id, which is the target's.
@@ -63,6 +69,8 @@ private:
     Browser& m_browser;
     std::function<int()> m_deadline;
     bool m_failed = false;
+    bool m_answered = false;
+    bool m_ready = false;
     QString m_contextId;
     QString m_targetId;
     QPointer<CdpSession> m_session;
