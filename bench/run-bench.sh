@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release preset and prints the benchmark's figures: warm captures, the image step and the
 # browser's memory (lumiclip-bench), then cold runs of lumiclip-cli against the headless shell's own
-# --screenshot. Every measure captures the same page from the same local server on 127.0.0.1.
+# --screenshot, what the waits cost, and the batch over headless shells reached over WebSocket
+# (bench/endpoints.py). Every measure captures the same page from a local server on 127.0.0.1.
 #
 #   bench/run-bench.sh [--captures N] [--runs N] [--page FILE]
 #   bench/run-bench.sh --compare [--rounds N] [--batch N]
@@ -87,3 +88,4 @@ build/release/bench/lumiclip-bench --url "$url" --captures "$captures" --results
 python3 bench/cold_runs.py --url "$url" --cli build/release/cli/lumiclip-cli --runs "$runs" \
   --warm-results "$work/warm.txt"
 python3 bench/wait_costs.py --url "$url" --cli build/release/cli/lumiclip-cli
+python3 bench/endpoints.py --cli build/release/cli/lumiclip-cli --page "$page"
