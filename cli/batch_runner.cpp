@@ -110,7 +110,7 @@ void BatchRunner::launchMore() {
         }
         // A page whose image is being written holds no browser context, but its rendering: one such
         // page more than the pages at once may wait in memory.
-        if (m_running.size() + m_writing > m_settings.jobs * m_endpoints.count()) {
+        if (m_running.size() + m_writing > qsizetype{m_settings.jobs} * m_endpoints.count()) {
             break;  // until an image is written
         }
         const int endpoint = m_endpoints.acquire();
