@@ -5,7 +5,6 @@
 #include "core/browser/browser.h"
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
-#include "core/image/image_writer.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

@@ -19,25 +19,6 @@ using namespace lumiclip::test;
 
 namespace {
 
-class ScriptedLauncher final : public BrowserLauncher {
-public:
-    explicit ScriptedLauncher(ScriptedBrowser::Script script) : m_script(std::move(script)) {}
-    CdpTransport* launch(QString*) override {
-        peer = new ScriptedBrowser;
-        peer->setScript(m_script);
-        return peer;
-    }
-    bool isRunning() override { return peer && peer->isOpen(); }
-    void stop(int) override {}
-    bool isHeadlessShell() const override { return true; }
-    pid_t pid() const override { return -1; }
-
-    QPointer<ScriptedBrowser> peer;
-
-private:
-    ScriptedBrowser::Script m_script;
-};
-
 QString method(const QJsonObject& call) {
     return call.value(QStringLiteral("method")).toString();
 }

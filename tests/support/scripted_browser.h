@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/browser/browser_launcher.h"
 #include "core/cdp/cdp_transport.h"
 
 #include <QJsonObject>
@@ -45,6 +46,27 @@ private:
     bool m_open = true;
     Script m_script;
     QList<QJsonObject> m_calls;
+};
+
+// Launches a scripted browser (a new one each time, with the same script), as the local launcher
+// launches the headless shell.
+class ScriptedLauncher final : public BrowserLauncher {
+public:
+    explicit ScriptedLauncher(ScriptedBrowser::Script script) : m_script(std::move(script)) {}
+    CdpTransport* launch(QString*) override {
+        peer = new ScriptedBrowser;
+        peer->setScript(m_script);
+        return peer;
+    }
+    bool isRunning() override { return peer && peer->isOpen(); }
+    void stop(int) override {}
+    bool isHeadlessShell() const override { return true; }
+    pid_t pid() const override { return -1; }
+
+    QPointer<ScriptedBrowser> peer;
+
+private:
+    ScriptedBrowser::Script m_script;
 };
 
 }  // namespace lumiclip::test
