@@ -98,10 +98,14 @@ private:
         int endpoint = -1;
         int lossesAtStart = 0;
         int startsAtStart = 0;
+        // Until the page's wait is over: it loads, and a context set up beside it would slow it down.
+        bool loading = true;
     };
 
     void launchMore();
     void prepareTargets();
+    // Whether pages run on the endpoint and every one of them is still in its wait.
+    bool allLoading(int endpoint) const;
     void startCapture(qsizetype index, int endpoint);
     void onCaptureFinished(qsizetype index);
     bool wasLost(const Running& running, const PageCaptureOutcome& outcome) const;
