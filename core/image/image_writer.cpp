@@ -104,9 +104,19 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
             dc.DrawImage(*page, 0, 0);
         }
         const std::unique_ptr<vips::VImage> raster = dc.DetachBitmap();
-        // FORCE: exactly this size, the two axes scaled independently.
-        const vips::VImage scaled = raster->thumbnail_image(
-            size.width(), vips::VImage::option()->set("height", size.height())->set("size", VIPS_SIZE_FORCE));
+        // Exactly this size, the two axes scaled independently, with the library's Lanczos kernel. Up
+        // to a fivefold shrink it runs over the whole raster (no gap): a box shrink first costs more
+        // than it saves at a view's sizes (the default 810x600 to 180x138 takes a third less time).
+        // Beyond that the wide kernel's rounding shows (a white 255 comes out 253 or 254), so the box
+        // shrink comes first, as the library does by default.
+        const double hscale = static_cast<double>(size.width()) / raster->width();
+        const double vscale = static_cast<double>(size.height()) / raster->height();
+        constexpr double kWholeKernelUpTo = 5.0;
+        vips::VOption* scaling = vips::VImage::option()->set("vscale", vscale);
+        if (1.0 / hscale <= kWholeKernelUpTo && 1.0 / vscale <= kWholeKernelUpTo) {
+            scaling->set("gap", 0.0);
+        }
+        const vips::VImage scaled = raster->resize(hscale, scaling);
         // The encoder names its saver; the library calls it by that name.
         VipsBlob* blob = nullptr;
         vips::VOption* saverOptions = vips::VImage::option()->set("in", scaled)->set("buffer", &blob);

@@ -132,6 +132,30 @@ QImage decoded(const QByteArray& bytes) {
 
 }  // namespace
 
+TEST(ImageWriter, AFlatColourComesOutExactlyThatColourAtEveryShrink) {
+    // The scaling's kernel must not tint a plain page: a white one stays 255 everywhere, at the default
+    // shrink and beyond the point where the scaling changes its way.
+    for (const QColor colour : {QColor(Qt::white), QColor(128, 64, 200)}) {
+        for (const QSize size : {QSize(180, 138), QSize(405, 300), QSize(100, 100), QSize(20, 15)}) {
+            CaptureOptions options;
+            options.imageWidth = size.width();
+            options.imageHeight = size.height();
+            QString error;
+            const QImage image = decoded(EncodeViewImage(solidRendering(810, 600, colour), options,
+                                                         encoderFor(QStringLiteral("PNG")), &error));
+            ASSERT_EQ(image.size(), size) << error.toStdString();
+            int off = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    off += image.pixelColor(x, y) != colour;
+                }
+            }
+            EXPECT_EQ(off, 0) << colour.name().toStdString() << " at " << size.width() << "x"
+                              << size.height();
+        }
+    }
+}
+
 TEST(ImageSize, ASideOfZeroKeepsTheProportionsOfWhatWasCaptured) {
     const struct {
         int w;
