@@ -256,3 +256,63 @@ TEST_F(PageCaptureScripted, AgentHeadersAndSchemeArePartOfTheSetUp) {
                   .toString(),
               QStringLiteral("1"));
 }
+
+TEST_F(PageCaptureScripted, TheFirstCaptureTakesTheBrowsersStartPageAndClosesItTheNextOpensAContext) {
+    offerStartPage();
+    const QJsonObject startPage{{QStringLiteral("targetId"), kTarget},
+                                {QStringLiteral("type"), QStringLiteral("page")},
+                                {QStringLiteral("url"), QStringLiteral("about:blank")},
+                                {QStringLiteral("attached"), false}};
+    onCall = [&startPage](ScriptedBrowser& peer, const QJsonObject& call) {
+        if (method(call) != QStringLiteral("Target.getTargets")) {
+            return false;
+        }
+        peer.reply(call, {{QStringLiteral("targetInfos"), QJsonArray{startPage}}});
+        return true;
+    };
+    onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_TRUE(peer().callsOf(QStringLiteral("Target.createBrowserContext")).isEmpty());
+    EXPECT_EQ(params(peer().callsOf(QStringLiteral("Target.attachToTarget")).value(0))
+                  .value(QStringLiteral("targetId"))
+                  .toString(),
+              kTarget);
+    ASSERT_TRUE(
+        waitUntil([this] { return !peer().callsOf(QStringLiteral("Target.closeTarget")).isEmpty(); }, 5000));
+    EXPECT_EQ(params(peer().callsOf(QStringLiteral("Target.closeTarget")).value(0))
+                  .value(QStringLiteral("targetId"))
+                  .toString(),
+              kTarget);
+    EXPECT_TRUE(peer().callsOf(QStringLiteral("Target.disposeBrowserContext")).isEmpty());
+
+    // The start page is the first capture's only: the next has a context of its own.
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_EQ(peer().callsOf(QStringLiteral("Target.getTargets")).size(), 1);
+    EXPECT_EQ(peer().callsOf(QStringLiteral("Target.createBrowserContext")).size(), 1);
+}
+
+TEST_F(PageCaptureScripted, AStartPageTheBrowserDoesNotListOrThatIsTakenIsLeftForAContextOfItsOwn) {
+    offerStartPage();
+    // Listed, but attached already (not ours to take), and a frame: neither is the start page.
+    const QJsonArray listed{QJsonObject{{QStringLiteral("targetId"), QStringLiteral("X")},
+                                        {QStringLiteral("type"), QStringLiteral("page")},
+                                        {QStringLiteral("url"), QStringLiteral("about:blank")},
+                                        {QStringLiteral("attached"), true}},
+                            QJsonObject{{QStringLiteral("targetId"), QStringLiteral("F")},
+                                        {QStringLiteral("type"), QStringLiteral("iframe")},
+                                        {QStringLiteral("url"), QStringLiteral("about:blank")}}};
+    onCall = [&listed](ScriptedBrowser& peer, const QJsonObject& call) {
+        if (method(call) != QStringLiteral("Target.getTargets")) {
+            return false;
+        }
+        peer.reply(call, {{QStringLiteral("targetInfos"), listed}});
+        return true;
+    };
+    onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_EQ(peer().callsOf(QStringLiteral("Target.createBrowserContext")).size(), 1);
+    EXPECT_TRUE(peer().callsOf(QStringLiteral("Target.closeTarget")).isEmpty());
+}
