@@ -29,7 +29,6 @@ bool Browser::ensureStarted(QString* error) {
         return false;
     }
     ++m_starts;
-    m_startPage = m_launcher->opensStartPage();
     m_connection = new CdpConnection(transport, this);
     connect(m_connection, &CdpConnection::closed, this, &Browser::onConnectionClosed);
     return true;
@@ -47,11 +46,11 @@ void Browser::onConnectionClosed(const QString& reason) {
 }
 
 void Browser::shutdown() {
-    // A browser of ours is ended at once with all its processes: its profile is thrown away with it, so
-    // an orderly close would only save state nobody reads, at the cost of a wait at every exit. One
-    // elsewhere is only let go.
-    m_startPage = false;
-    m_launcher->stop(0);
+    if (m_connection && m_connection->isOpen() && m_launcher->ownsBrowser()) {
+        // Best effort: the message fits the pipe, so it goes out without the event loop.
+        m_connection->call(QStringLiteral("Browser.close"), {}, {}, 1000, this, [](const CdpReply&) {});
+    }
+    m_launcher->stop(m_connection && m_connection->isOpen() ? 3000 : 500);
     if (m_connection) {
         CdpConnection* connection = m_connection;
         m_connection = nullptr;

@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <memory>
-#include <utility>
 
 namespace lumiclip {
 
@@ -34,11 +33,7 @@ public:
     // How many browsers (or connections to one elsewhere) were started so far: a page that failed while
     // another one was started had lost its browser.
     int starts() const { return m_starts; }
-    // True once per browser started, when it opened a blank page of its own: the first capture takes
-    // that page rather than waiting for a new one to be set up (its renderer started with the browser).
-    // That page is in the browser's default context, which no other page ever uses.
-    bool takeStartPage() { return std::exchange(m_startPage, false); }
-    // Ends a browser of ours with all its processes and removes its profile; lets go of one elsewhere.
+    // Asks the browser to close, waits a moment, then ends what is left of it.
     void shutdown();
 
     // Kills every local browser of this process at once; safe to call from a signal handler.
@@ -53,7 +48,6 @@ private:
     std::unique_ptr<BrowserLauncher> m_launcher;
     CdpConnection* m_connection = nullptr;
     int m_starts = 0;
-    bool m_startPage = false;
 };
 
 }  // namespace lumiclip

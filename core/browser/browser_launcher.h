@@ -29,9 +29,8 @@ public:
     virtual bool isHeadlessShell() const = 0;
     // The browser's process on this machine, or -1.
     virtual pid_t pid() const = 0;
-    // Whether each browser launch() starts opens a blank page of its own, in its default context,
-    // which nothing else uses.
-    virtual bool opensStartPage() const { return false; }
+    // Whether the browser is ours to close when we are done; one elsewhere serves others too.
+    virtual bool ownsBrowser() const { return true; }
 };
 
 }  // namespace lumiclip

@@ -192,10 +192,12 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
     if (::geteuid() == 0) {
         args.append(QStringLiteral("--no-sandbox"));
     }
-    // A blank start page: the browser starts its renderer while it comes up, and the first capture
-    // takes that page instead of waiting for one of its own (Browser::takeStartPage). Every later
-    // capture opens a context of its own.
-    args.append(QStringLiteral("about:blank"));
+    // Every capture opens a target of its own. Given no address while it is driven over the pipe, the
+    // headless shell opens no start page at all, which spares a renderer that would idle for the
+    // browser's whole life. The full browser keeps its blank start page.
+    if (!executable.isHeadlessShell) {
+        args.append(QStringLiteral("about:blank"));
+    }
 
     // Everything the child needs is prepared before fork: after it, only async-signal-safe calls.
     std::vector<std::string> argStrings;

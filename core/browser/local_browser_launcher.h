@@ -20,7 +20,6 @@ public:
     void stop(int graceMs) override;
     bool isHeadlessShell() const override { return m_executable.isHeadlessShell; }
     pid_t pid() const override { return m_process ? m_process->pid() : -1; }
-    bool opensStartPage() const override { return true; }
 
     // Kills every browser this process started, at once; safe to call from a signal handler.
     static void KillAll();

@@ -41,49 +41,11 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
     connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
         fail(QStringLiteral("the browser went away (%1)").arg(reason));
     });
-    if (m_browser.takeStartPage()) {
-        adoptStartPage(options, firstCallMs);
-    } else {
-        createContext(options, firstCallMs);
-    }
-}
-
-void PageTarget::answered() {
-    if (!m_answered) {
-        m_answered = true;
-        emit browserAnswered();
-    }
-}
-
-void PageTarget::adoptStartPage(const CaptureOptions& options, int firstCallMs) {
-    // Nothing else has been sent on this connection yet, so the browser's own blank page is the only
-    // page it can list. Should it not be there (yet), the capture opens a context as any other would.
-    browserCall(
-        QStringLiteral("Target.getTargets"), {},
-        [this, options](const QJsonObject& result) {
-            answered();
-            const QJsonArray targets = result.value(QStringLiteral("targetInfos")).toArray();
-            for (const QJsonValue& value : targets) {
-                const QJsonObject target = value.toObject();
-                if (target.value(QStringLiteral("type")).toString() == QStringLiteral("page") &&
-                    target.value(QStringLiteral("url")).toString() == QStringLiteral("about:blank") &&
-                    !target.value(QStringLiteral("attached")).toBool()) {
-                    m_targetId = target.value(QStringLiteral("targetId")).toString();
-                    m_ownsStartPage = true;
-                    attach(options);
-                    return;
-                }
-            }
-            createContext(options, m_deadline());
-        },
-        firstCallMs);
-}
-
-void PageTarget::createContext(const CaptureOptions& options, int firstCallMs) {
     browserCall(
         QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
         [this, options](const QJsonObject& result) {
-            answered();
+            m_answered = true;
+            emit browserAnswered();
             m_contextId = result.value(QStringLiteral("browserContextId")).toString();
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
                                {QStringLiteral("width"), options.viewWidth},
@@ -96,22 +58,18 @@ void PageTarget::createContext(const CaptureOptions& options, int firstCallMs) {
                 QStringLiteral("Target.createTarget"), params,
                 [this, options](const QJsonObject& created) {
                     m_targetId = created.value(QStringLiteral("targetId")).toString();
-                    attach(options);
+                    browserCall(
+                        QStringLiteral("Target.attachToTarget"),
+                        {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
+                        [this, options](const QJsonObject& attached) {
+                            onAttached(attached.value(QStringLiteral("sessionId")).toString());
+                            prepare(options);
+                        },
+                        m_deadline());
                 },
                 m_deadline());
         },
         firstCallMs);
-}
-
-void PageTarget::attach(const CaptureOptions& options) {
-    browserCall(
-        QStringLiteral("Target.attachToTarget"),
-        {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
-        [this, options](const QJsonObject& attached) {
-            onAttached(attached.value(QStringLiteral("sessionId")).toString());
-            prepare(options);
-        },
-        m_deadline());
 }
 
 void PageTarget::browserCall(const QString& method, const QJsonObject& params,
@@ -291,18 +249,12 @@ void PageTarget::dispose(int timeoutMs) {
         m_session->deleteLater();
         m_session = nullptr;
     }
-    CdpConnection* connection = m_browser.connection();
-    const bool open = connection && connection->isOpen();
-    if (std::exchange(m_ownsStartPage, false) && open) {
-        // The browser's own page goes with its capture; its default context holds no other.
-        connection->call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), m_targetId}}, {},
-                         timeoutMs, &m_browser, [](const CdpReply&) {});
-    }
     if (m_contextId.isEmpty()) {
         return;
     }
     const QString contextId = std::exchange(m_contextId, QString());
-    if (open) {
+    CdpConnection* connection = m_browser.connection();
+    if (connection && connection->isOpen()) {
         // Closes the target too. The browser object is the context: this outlives the capture.
         connection->call(QStringLiteral("Target.disposeBrowserContext"),
                          {{QStringLiteral("browserContextId"), contextId}}, {}, timeoutMs, &m_browser,

@@ -14,9 +14,7 @@ class Browser;
 class CdpSession;
 struct CaptureOptions;
 
-// The browser side of one capture: a fresh browser context holding one page target of the view size (or,
-// for the first capture on a browser just started, the browser's own blank start page, in a default
-// context that no other page uses),
+// The browser side of one capture: a fresh browser context holding one page target of the view size,
 // prepared for a capture (no cache, no scroll bars, a white background, lifecycle events, and the
 // options' user agent, extra headers and colour scheme), and sessions
 // on the targets the page starts (frames rendered in processes of their own, workers), each let go once
@@ -58,13 +56,6 @@ signals:
     void pageEvent(const QString& method, const QJsonObject& params);
 
 private:
-    // The browser's start page (Browser::takeStartPage) when it lists one, else a new context.
-    void adoptStartPage(const CaptureOptions& options, int firstCallMs);
-    // A fresh browser context with one page target of the view's size.
-    void createContext(const CaptureOptions& options, int firstCallMs);
-    void attach(const CaptureOptions& options);
-    // The first answer of the browser: browserAnswered(), once.
-    void answered();
     void browserCall(const QString& method, const QJsonObject& params,
                      std::function<void(const QJsonObject&)> onResult, int timeoutMs);
     void onAttached(const QString& sessionId);
@@ -81,8 +72,6 @@ private:
     bool m_answered = false;
     bool m_ready = false;
     QString m_contextId;
-    // The page is the browser's start page, closed by itself since it has no context of ours.
-    bool m_ownsStartPage = false;
     QString m_targetId;
     QPointer<CdpSession> m_session;
     QHash<QString, CdpSession*> m_childSessions;

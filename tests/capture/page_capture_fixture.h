@@ -105,8 +105,6 @@ protected:
     }
 
     ScriptedBrowser& peer() { return *m_launcher->peer; }
-    // Before the first run(): the browser says it opens a start page of its own.
-    void offerStartPage() { m_launcher->startPage = true; }
     QStringList methodsSent() {
         QStringList methods;
         for (const QJsonObject& call : peer().calls()) {

@@ -62,11 +62,8 @@ public:
     void stop(int) override {}
     bool isHeadlessShell() const override { return true; }
     pid_t pid() const override { return -1; }
-    bool opensStartPage() const override { return startPage; }
 
     QPointer<ScriptedBrowser> peer;
-    // Whether the browsers it launches say they open a start page (which the script may list or not).
-    bool startPage = false;
 
 private:
     ScriptedBrowser::Script m_script;
