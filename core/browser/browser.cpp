@@ -46,11 +46,10 @@ void Browser::onConnectionClosed(const QString& reason) {
 }
 
 void Browser::shutdown() {
-    if (m_connection && m_connection->isOpen() && m_launcher->ownsBrowser()) {
-        // Best effort: the message fits the pipe, so it goes out without the event loop.
-        m_connection->call(QStringLiteral("Browser.close"), {}, {}, 1000, this, [](const CdpReply&) {});
-    }
-    m_launcher->stop(m_connection && m_connection->isOpen() ? 3000 : 500);
+    // A browser of ours is ended at once with all its processes: its profile is thrown away with it, so
+    // an orderly close would only save state nobody reads, at the cost of a wait at every exit. One
+    // elsewhere is only let go.
+    m_launcher->stop(0);
     if (m_connection) {
         CdpConnection* connection = m_connection;
         m_connection = nullptr;

@@ -33,7 +33,7 @@ public:
     // How many browsers (or connections to one elsewhere) were started so far: a page that failed while
     // another one was started had lost its browser.
     int starts() const { return m_starts; }
-    // Asks the browser to close, waits a moment, then ends what is left of it.
+    // Ends a browser of ours with all its processes and removes its profile; lets go of one elsewhere.
     void shutdown();
 
     // Kills every local browser of this process at once; safe to call from a signal handler.

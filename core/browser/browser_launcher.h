@@ -29,8 +29,6 @@ public:
     virtual bool isHeadlessShell() const = 0;
     // The browser's process on this machine, or -1.
     virtual pid_t pid() const = 0;
-    // Whether the browser is ours to close when we are done; one elsewhere serves others too.
-    virtual bool ownsBrowser() const { return true; }
 };
 
 }  // namespace lumiclip

@@ -7,8 +7,8 @@
 namespace lumiclip {
 
 // A browser that runs elsewhere (another machine, a container, a pool of browsers), reached over a
-// WebSocket: nothing is started or stopped here, and the browser is never asked to close, since it
-// is not ours. Launching is connecting.
+// WebSocket: nothing is started or stopped here, since it is not ours (it serves others too). Launching
+// is connecting; stopping is letting go of the connection.
 class RemoteBrowserLauncher final : public BrowserLauncher {
 public:
     // Longest wait for the browser's socket to open: its address found, connected, the handshake done.
@@ -24,7 +24,6 @@ public:
     // Not known from here; targets get windows of their own, which every browser accepts.
     bool isHeadlessShell() const override { return false; }
     pid_t pid() const override { return -1; }
-    bool ownsBrowser() const override { return false; }
 
     // Whether traffic to the endpoint stays on this machine or is encrypted.
     static bool IsLoopbackOrEncrypted(const QUrl& endpoint);

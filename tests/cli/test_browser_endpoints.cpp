@@ -37,7 +37,6 @@ public:
     void stop(int) override {}
     bool isHeadlessShell() const override { return true; }
     pid_t pid() const override { return -1; }
-    bool ownsBrowser() const override { return false; }
 
     bool answers = true;
     int launches = 0;
