@@ -133,8 +133,8 @@ void BatchRunner::launchMore() {
 void BatchRunner::prepareTargets() {
     // One context waits on each browser that can take pages, while pages are left to start; none once
     // the last has started. It is set up while a page on that browser is past its wait (or none runs
-    // there): setting one up costs the browser a new renderer, which would slow down a page that loads
-    // beside it, measured at a tenth of the batch's time.
+    // there): setting one up starts a new renderer, which slows down a page that loads beside it (at
+    // -j 1 that cost about a tenth of the batch's time).
     const bool more = !m_interrupted && (!m_again.isEmpty() || m_next < m_items.size());
     for (int endpoint = 0; endpoint < static_cast<int>(m_targets.size()); ++endpoint) {
         TargetPool& pool = *m_targets[endpoint];

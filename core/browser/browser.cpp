@@ -49,7 +49,7 @@ void Browser::shutdown() {
     // A browser of ours is ended at once with all its processes: its profile is thrown away with it, so
     // an orderly close would only save state nobody reads, at the cost of a wait at every exit. One
     // elsewhere is only let go.
-    m_launcher->stop(0);
+    m_launcher->stop();
     if (m_connection) {
         CdpConnection* connection = m_connection;
         m_connection = nullptr;

@@ -21,9 +21,9 @@ public:
     virtual CdpTransport* launch(QString* error) = 0;
     // Whether what launch() started still runs; its transport says the rest.
     virtual bool isRunning() = 0;
-    // Ends what launch() started: up to graceMs for it to end by itself, then by force, and removes
-    // what it left on disk. Safe to call more than once.
-    virtual void stop(int graceMs) = 0;
+    // Ends what launch() started, at once and with all its processes, and removes what it left on
+    // disk. Safe to call more than once.
+    virtual void stop() = 0;
     // The headless shell lays out targets at their created size; a full browser needs its targets in
     // windows of their own.
     virtual bool isHeadlessShell() const = 0;

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -137,7 +136,7 @@ void BrowserProcess::RemoveStaleProfiles() {
 }
 
 BrowserProcess::~BrowserProcess() {
-    stop(0);
+    stop();
 }
 
 bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) {
@@ -325,7 +324,7 @@ bool BrowserProcess::isRunning() {
     return true;
 }
 
-void BrowserProcess::stop(int graceMs) {
+void BrowserProcess::stop() {
     for (int* fd : {&m_writeFd, &m_readFd}) {
         if (*fd >= 0) {
             ::close(*fd);
@@ -333,10 +332,7 @@ void BrowserProcess::stop(int graceMs) {
         }
     }
     if (m_pid > 0) {
-        for (int waited = 0; waited < graceMs && isRunning(); waited += 10) {
-            QThread::msleep(10);
-        }
-        // The renderers and helpers share the group; whatever is left of it goes now.
+        // The renderers and helpers share the group: all of it goes now.
         ::kill(-m_pid, SIGKILL);
         if (!m_reaped) {
             ::waitpid(m_pid, nullptr, 0);

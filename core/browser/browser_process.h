@@ -36,9 +36,9 @@ public:
     int takeReadFd();
     pid_t pid() const { return m_pid; }
     bool isRunning();
-    // Waits up to graceMs for the process to end by itself, then kills its group; reaps it and
-    // removes the profile folder. Safe to call more than once.
-    void stop(int graceMs);
+    // Kills the process group, reaps the process and removes the profile folder. Safe to call more
+    // than once.
+    void stop();
     // Removes profile folders left by earlier runs that were killed: only real folders of ours named
     // <prefix><pid>-XXXXXX whose pid no longer runs. Links are never followed.
     static void RemoveStaleProfiles();

@@ -46,11 +46,11 @@ void LocalBrowserLauncher::KillAll() {
 }
 
 LocalBrowserLauncher::~LocalBrowserLauncher() {
-    stop(0);
+    stop();
 }
 
 CdpTransport* LocalBrowserLauncher::launch(QString* error) {
-    stop(0);
+    stop();
     m_executable = FindBrowserExecutable();
     auto process = std::make_unique<BrowserProcess>();
     if (!process->start(m_executable, error)) {
@@ -66,12 +66,12 @@ bool LocalBrowserLauncher::isRunning() {
     return m_process && m_process->isRunning();
 }
 
-void LocalBrowserLauncher::stop(int graceMs) {
+void LocalBrowserLauncher::stop() {
     if (!m_process) {
         return;
     }
     const pid_t group = m_process->pid();
-    m_process->stop(graceMs);
+    m_process->stop();
     forgetGroup(group);
     m_process.reset();
 }

@@ -17,7 +17,7 @@ public:
 
     CdpTransport* launch(QString* error) override;
     bool isRunning() override;
-    void stop(int graceMs) override;
+    void stop() override;
     bool isHeadlessShell() const override { return m_executable.isHeadlessShell; }
     pid_t pid() const override { return m_process ? m_process->pid() : -1; }
 

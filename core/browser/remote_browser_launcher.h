@@ -20,7 +20,7 @@ public:
 
     CdpTransport* launch(QString* error) override;
     bool isRunning() override { return true; }
-    void stop(int /*graceMs*/) override {}
+    void stop() override {}
     // Not known from here; targets get windows of their own, which every browser accepts.
     bool isHeadlessShell() const override { return false; }
     pid_t pid() const override { return -1; }

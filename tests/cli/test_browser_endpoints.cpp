@@ -34,7 +34,7 @@ public:
         return peer;
     }
     bool isRunning() override { return true; }
-    void stop(int) override {}
+    void stop() override {}
     bool isHeadlessShell() const override { return true; }
     pid_t pid() const override { return -1; }
 

@@ -59,7 +59,7 @@ public:
         return peer;
     }
     bool isRunning() override { return peer && peer->isOpen(); }
-    void stop(int) override {}
+    void stop() override {}
     bool isHeadlessShell() const override { return true; }
     pid_t pid() const override { return -1; }
 
