@@ -1,6 +1,3 @@
-// glib names a field "signals", which Qt defines as a keyword: the image library comes first.
-#include <vips/vips.h>
-
 #include "app/capture_app.h"
 
 #include "core/browser/browser.h"
@@ -27,7 +24,7 @@ bool CCaptureApp::InitInstance() {
 // process runs the application object once.
 int CCaptureApp::ExitInstance() {
     if (m_imageLibraryStarted) {
-        vips_shutdown();
+        ShutDownImageLibrary();
         m_imageLibraryStarted = false;
     }
     m_browser.shutdown();

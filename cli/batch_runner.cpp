@@ -36,10 +36,10 @@ void BatchRunner::start() {
     drawProgress();
     m_endpoints.start();
     launchMore();
-    // The browser is starting in its own processes now; start the image library meanwhile (module
-    // loading and all) rather than after the first page, where it would delay the first image.
-    EncoderId encoder;
-    EncoderForFormat(m_settings.capture.format, &encoder);
+    // The browser is starting in its own processes now (after the fork: the loader's lock is not
+    // taken in the middle); the image library loads and starts on a thread meanwhile, rather than
+    // before the first image.
+    PreloadImageLibrary();
 }
 
 bool BatchRunner::allSucceeded() const {

@@ -52,6 +52,7 @@ version=$(dpkg-deb -f "$deb" Version)
 listing=$(dpkg-deb -c "$deb" | awk '{print $1 " " $6}')
 expected=(
   usr/bin/lumiclip usr/bin/lumiclip-cli
+  "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/lumiclip/lumiclip-image.so"
   usr/share/applications/net.ombrix.Lumiclip.desktop
   usr/share/metainfo/net.ombrix.Lumiclip.metainfo.xml
   usr/share/man/man1/lumiclip.1.gz usr/share/man/man1/lumiclip-cli.1.gz

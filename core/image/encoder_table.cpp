@@ -1,9 +1,8 @@
 #include "core/image/encoder_table.h"
 
 #include "core/image/image_format.h"
-#include "core/image/vips_include.h"
+#include "core/image/image_library.h"
 
-#include <mutex>
 #include <vector>
 
 namespace lumiclip {
@@ -24,11 +23,12 @@ constexpr Candidate kCandidates[] = {
 const std::vector<EncoderId>& installedEncoders() {
     static const std::vector<EncoderId> encoders = [] {
         std::vector<EncoderId> list;
-        if (!EnsureImageLibrary()) {
+        const ImageLibrary* library = StartedImageLibrary();
+        if (!library) {
             return list;
         }
         for (const Candidate& candidate : kCandidates) {
-            if (vips_type_find("VipsOperation", candidate.saver) != 0) {
+            if (library->hasSaver(candidate.saver)) {
                 list.push_back(
                     {QString::fromLatin1(candidate.saver), QString::fromLatin1(candidate.mimeType)});
             }
@@ -65,26 +65,6 @@ int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid) {
 bool EncoderForFormat(const QString& format, EncoderId* pClsid) {
     const ImageFormat* known = FindImageFormat(format, Qt::CaseSensitive);
     return FindEncoderByMime(QLatin1String(known ? known->mimeType : "image/jpeg"), pClsid) != -1;
-}
-
-bool EnsureImageLibrary(QString* error) {
-    static std::once_flag once;
-    static bool started = false;
-    static QString failure;
-    std::call_once(once, [] {
-        started = vips_init("lumiclip") == 0;
-        if (!started) {
-            failure = QString::fromUtf8(vips_error_buffer());
-            vips_error_clear();
-        } else {
-            // Captures are small and one-off: the operation cache only costs memory.
-            vips_cache_set_max(0);
-        }
-    });
-    if (!started && error) {
-        *error = QStringLiteral("the image library did not start: %1").arg(failure);
-    }
-    return started;
 }
 
 }  // namespace lumiclip

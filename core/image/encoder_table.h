@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/image/image_library.h"
+
 #include <QString>
 
 #include <array>
@@ -30,8 +32,5 @@ int FindEncoderByMime(const QString& mimeType, EncoderId* pClsid);
 // The installed encoder for a format name of the format table (exact; any other name: JPEG) into
 // *pClsid; false when this image library has none, leaving *pClsid unchanged.
 bool EncoderForFormat(const QString& format, EncoderId* pClsid);
-
-// Starts the image library once per process; false (with the reason) when it cannot start.
-bool EnsureImageLibrary(QString* error = nullptr);
 
 }  // namespace lumiclip

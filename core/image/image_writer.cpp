@@ -1,13 +1,11 @@
 #include "core/image/image_writer.h"
 
 #include "core/image/image_format.h"
-#include "core/image/memory_bitmap_dc.h"
+#include "core/image/image_library.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
-#include "core/image/vips_include.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 namespace lumiclip {
 
@@ -74,11 +71,13 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
         *error = sizeError;
         return {};
     }
-    if (encoder.isNull()) {
-        *error = QStringLiteral("no image encoder is installed for this format");
+    // A library that did not start has no encoders either; its own reason is the one to give.
+    const ImageLibrary* library = StartedImageLibrary(error);
+    if (!library) {
         return {};
     }
-    if (!EnsureImageLibrary(error)) {
+    if (encoder.isNull()) {
+        *error = QStringLiteral("no image encoder is installed for this format");
         return {};
     }
     const bool view = options.kind == CaptureKind::View;
@@ -86,59 +85,21 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
         *error = QStringLiteral("the browser gave no rendering of the captured part");
         return {};
     }
-    try {
-        std::optional<vips::VImage> page;
-        if (!renderingPng.isEmpty()) {
-            page = vips::VImage::new_from_buffer(
-                renderingPng.constData(), static_cast<size_t>(renderingPng.size()), "",
-                vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
-        }
-        // The view is a fixed frame the rendering is drawn into; a full page or an element is what the
-        // browser rendered of it.
-        const QSize captured = view ? QSize(qRound(options.viewWidth * options.scaleFactor),
-                                            qRound(options.viewHeight * options.scaleFactor))
-                                    : QSize(page->width(), page->height());
-        const QSize size = ImageSizeFor(options.imageWidth, options.imageHeight, captured);
-        CMemoryBitmapDC dc(captured.width(), captured.height(), nullptr, qRgb(255, 255, 255));
-        if (page) {
-            dc.DrawImage(*page, 0, 0);
-        }
-        const std::unique_ptr<vips::VImage> raster = dc.DetachBitmap();
-        // Exactly this size, the two axes scaled independently, with the library's Lanczos kernel. Up
-        // to a fivefold shrink it runs over the whole raster (no gap): a box shrink first costs more
-        // than it saves at a view's sizes (the default 810x600 to 180x138 takes a third less time).
-        // Beyond that the wide kernel's rounding shows (a white 255 comes out 253 or 254), so the box
-        // shrink comes first, as the library does by default.
-        const double hscale = static_cast<double>(size.width()) / raster->width();
-        const double vscale = static_cast<double>(size.height()) / raster->height();
-        constexpr double kWholeKernelUpTo = 5.0;
-        vips::VOption* scaling = vips::VImage::option()->set("vscale", vscale);
-        if (1.0 / hscale <= kWholeKernelUpTo && 1.0 / vscale <= kWholeKernelUpTo) {
-            scaling->set("gap", 0.0);
-        }
-        const vips::VImage scaled = raster->resize(hscale, scaling);
-        // The encoder names its saver; the library calls it by that name.
-        VipsBlob* blob = nullptr;
-        vips::VOption* saverOptions = vips::VImage::option()->set("in", scaled)->set("buffer", &blob);
-        if (options.quality > 0 && hasQuality(encoder)) {
-            saverOptions->set("Q", options.quality);
-        }
-        vips::VImage::call(encoder.saver.toLatin1().constData(), saverOptions);
-        size_t length = 0;
-        const void* data = vips_blob_get(blob, &length);
-        QByteArray bytes(static_cast<const char*>(data), static_cast<qsizetype>(length));
-        vips_area_unref(reinterpret_cast<VipsArea*>(blob));
-        if (bytes.isEmpty()) {
-            *error = QStringLiteral("%1 produced no data").arg(encoder.saver);
-        } else if (imageSize) {
-            *imageSize = size;
-        }
-        return bytes;
-    } catch (const vips::VError& e) {
-        *error = QStringLiteral("image step failed: %1").arg(QString::fromUtf8(e.what()).trimmed());
-        vips_error_clear();
-        return {};
+    ImageStepRequest request;
+    request.rendering = renderingPng;
+    // The view is a fixed frame the rendering is drawn into; a full page or an element is what the
+    // browser rendered of it.
+    if (view) {
+        request.raster = QSize(qRound(options.viewWidth * options.scaleFactor),
+                               qRound(options.viewHeight * options.scaleFactor));
     }
+    request.imageSizeFor = [&options](QSize raster) {
+        return ImageSizeFor(options.imageWidth, options.imageHeight, raster);
+    };
+    // The encoder names its saver; the library calls it by that name.
+    request.saver = encoder.saver.toLatin1();
+    request.quality = hasQuality(encoder) ? options.quality : 0;
+    return library->encode(request, imageSize, error);
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
