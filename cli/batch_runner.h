@@ -25,6 +25,8 @@ struct BatchItem {
     // As given (reported back as such).
     QString url;
     QString output;
+    // The program made the output's name in a folder: a link there is replaced, never followed.
+    bool outputNameMade = false;
     // What the browser loads: the address completed; empty means url.
     QString address;
     // Why the address is not loaded at all; empty when it is.

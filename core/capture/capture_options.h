@@ -35,6 +35,9 @@ struct CaptureOptions {
     QString url;
     // The image file, extension included, used as it is.
     QString outputPath;
+    // Whether the program made the output's name inside a folder (from the address or a template): a
+    // link planted there under that name is then replaced, never followed.
+    bool outputNameMade = false;
     int viewWidth = 810;
     int viewHeight = 600;
     int imageWidth = 180;

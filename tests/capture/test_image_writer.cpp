@@ -13,11 +13,16 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
@@ -321,4 +326,113 @@ TEST(ImageWriter, AFailedWriteLeavesTheEarlierFileWhole) {
     EXPECT_FALSE(RenderSnapshotToFile(snapshotOf(QByteArray("not a png"), true), path, 100, 100, 10, 10,
                                       encoderFor(QStringLiteral("JPG")), &error));
     EXPECT_EQ(readFile(path), QByteArray("earlier image"));
+}
+
+namespace {
+
+QByteArray encodedPath(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+}  // namespace
+
+TEST(ImageWriterLinks, ANameOfOursReplacesALinkPlantedUnderItAndNeverItsTarget) {
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("authorized_keys"));
+    ASSERT_TRUE(writeFile(victim, "ssh-ed25519 AAAA"));
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkpath(shared));
+    const QString planted = shared + QStringLiteral("/127.0.0.1_8080_page.jpg");
+    ASSERT_EQ(::symlink(encodedPath(victim).constData(), encodedPath(planted).constData()), 0);
+    // A link to nowhere cannot make a new file elsewhere either.
+    const QString nowhere = dir.filePath(QStringLiteral("created-elsewhere"));
+    const QString dangling = shared + QStringLiteral("/other.jpg");
+    ASSERT_EQ(::symlink(encodedPath(nowhere).constData(), encodedPath(dangling).constData()), 0);
+
+    QString error;
+    ASSERT_TRUE(WriteFileAtomically(planted, "image", &error, LinkRule::Replace)) << error.toStdString();
+    ASSERT_TRUE(WriteFileAtomically(dangling, "image", &error, LinkRule::Replace)) << error.toStdString();
+    EXPECT_EQ(readFile(victim), QByteArray("ssh-ed25519 AAAA"));
+    EXPECT_FALSE(QFile::exists(nowhere));
+    for (const QString& path : {planted, dangling}) {
+        EXPECT_FALSE(QFileInfo(path).isSymLink());
+        EXPECT_EQ(readFile(path), QByteArray("image"));
+    }
+
+    // Through the capture's options: a name the program made replaces the link.
+    QFile::remove(planted);
+    ASSERT_EQ(::symlink(encodedPath(victim).constData(), encodedPath(planted).constData()), 0);
+    CaptureOptions options;
+    options.outputPath = planted;
+    options.outputNameMade = true;
+    options.imageWidth = 10;
+    options.imageHeight = 10;
+    ASSERT_TRUE(WriteViewImage(solidRendering(810, 600, Qt::red), options, encoderFor(QStringLiteral("JPG")), &error))
+        << error.toStdString();
+    EXPECT_EQ(readFile(victim), QByteArray("ssh-ed25519 AAAA"));
+    EXPECT_FALSE(QFileInfo(planted).isSymLink());
+}
+
+TEST(ImageWriterLinks, ALinkTheUserNamedIsFollowedUnlessAnotherUserPlantedItInASharedFolder) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("real.jpg"));
+    ASSERT_TRUE(writeFile(target, "old"));
+    const QString link = dir.filePath(QStringLiteral("latest.jpg"));
+    ASSERT_EQ(::symlink(encodedPath(target).constData(), encodedPath(link).constData()), 0);
+    QString error;
+    ASSERT_TRUE(WriteFileAtomically(link, "new", &error)) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(target), QByteArray("new"));
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "planting a link as another user needs root";
+    }
+    // A folder everybody may write, with the sticky bit, as /tmp; a link in it of another user's.
+    const QString sticky = dir.filePath(QStringLiteral("sticky"));
+    ASSERT_TRUE(QDir().mkpath(sticky));
+    ASSERT_EQ(::chmod(encodedPath(sticky).constData(), 01777), 0);
+    const QString planted = sticky + QStringLiteral("/shot.jpg");
+    ASSERT_EQ(::symlink(encodedPath(target).constData(), encodedPath(planted).constData()), 0);
+    ASSERT_EQ(::lchown(encodedPath(planted).constData(), 65534, 65534), 0);
+    EXPECT_EQ(WriteFileAtomicallyErrno(planted, "planted"), EACCES);
+    EXPECT_EQ(readFile(target), QByteArray("new"));
+    // The user's own link there is followed as before.
+    ASSERT_EQ(::lchown(encodedPath(planted).constData(), 0, 0), 0);
+    EXPECT_EQ(WriteFileAtomicallyErrno(planted, "mine"), 0);
+    EXPECT_EQ(readFile(target), QByteArray("mine"));
+}
+
+TEST(ImageWriterLinks, ADeviceOrAFifoIsWrittenIntoAndNeverReplaced) {
+    QTemporaryDir dir;
+    // A FIFO with a reader gets the bytes and stays a FIFO.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.jpg"));
+    ASSERT_EQ(::mkfifo(encodedPath(fifo).constData(), 0600), 0);
+    const int reader = ::open(encodedPath(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    QString error;
+    for (const LinkRule rule : {LinkRule::Follow, LinkRule::Replace}) {
+        ASSERT_TRUE(WriteFileAtomically(fifo, "through", &error, rule)) << error.toStdString();
+        char got[16] = {};
+        EXPECT_EQ(::read(reader, got, sizeof got), 7);
+        EXPECT_EQ(QByteArray(got, 7), QByteArray("through"));
+        struct stat st {};
+        ASSERT_EQ(::lstat(encodedPath(fifo).constData(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+    ::close(reader);
+    // Without a reader it fails at once with the system's reason instead of waiting for one.
+    EXPECT_EQ(WriteFileAtomicallyErrno(fifo, "nobody"), ENXIO);
+    struct stat st {};
+    ASSERT_EQ(::lstat(encodedPath(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 1);
+
+    // A character device (a null device of our own, as /dev/null).
+    const QString device = dir.filePath(QStringLiteral("null"));
+    if (::mknod(encodedPath(device).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "making a device node needs root";
+    }
+    ASSERT_TRUE(WriteFileAtomically(device, "discarded", &error)) << error.toStdString();
+    ASSERT_EQ(::lstat(encodedPath(device).constData(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }

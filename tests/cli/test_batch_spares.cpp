@@ -86,6 +86,7 @@ protected:
         for (int i = 0; i < pages; ++i) {
             items.append({QStringLiteral("http://example.test/%1").arg(i),
                           m_folder.filePath(QStringLiteral("%1.png").arg(i)),
+                          false,
                           {},
                           {}});
         }
