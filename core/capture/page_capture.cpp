@@ -9,6 +9,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace lumiclip {
 
 namespace {
@@ -18,6 +20,9 @@ QString JavaScriptString(const QString& text) {
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
+
+// How long the page is given to run what was due before the snapshot; a busy one is not waited for.
+constexpr int kSettleMs = 500;
 
 // What an evaluation's exception says.
 QString ExceptionText(const QJsonObject& result) {
@@ -61,6 +66,7 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
         fail(reason);
     });
     connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
+    connect(&m_watcher, &ReadyWatcher::settleWanted, this, [this] { settle([this] { m_watcher.settled(); }); });
 }
 
 PageCapture::~PageCapture() = default;
@@ -160,6 +166,19 @@ void PageCapture::onPageEvent(const QString& method, const QJsonObject& params) 
                                  params.value(QStringLiteral("name")).toString());
     } else if (method == QStringLiteral("Page.frameStoppedLoading")) {
         m_watcher.frameStoppedLoading(params.value(QStringLiteral("frameId")).toString());
+    } else if (method == QStringLiteral("Page.frameStartedNavigating")) {
+        m_watcher.frameStartedNavigating(params.value(QStringLiteral("frameId")).toString(),
+                                         params.value(QStringLiteral("loaderId")).toString(),
+                                         params.value(QStringLiteral("navigationType")).toString());
+    } else if (method == QStringLiteral("Page.frameNavigated")) {
+        const QJsonObject frame = params.value(QStringLiteral("frame")).toObject();
+        m_watcher.frameNavigated(frame.value(QStringLiteral("id")).toString(),
+                                 frame.value(QStringLiteral("loaderId")).toString());
+    } else if (method == QStringLiteral("Page.frameScheduledNavigation")) {
+        m_watcher.navigationScheduled(params.value(QStringLiteral("frameId")).toString(),
+                                      params.value(QStringLiteral("delay")).toDouble());
+    } else if (method == QStringLiteral("Page.frameClearedScheduledNavigation")) {
+        m_watcher.scheduledNavigationCleared(params.value(QStringLiteral("frameId")).toString());
     } else if (method == QStringLiteral("Network.responseReceived")) {
         if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
             params.value(QStringLiteral("frameId")).toString() == m_target->targetId()) {
@@ -188,6 +207,11 @@ void PageCapture::onStopWanted() {
 void PageCapture::onReady(WaitEnd how) {
     m_limitTimer.stop();
     m_outcome.waitEnd = how;
+    // The document the page settled on (it may have loaded another one itself) gives the status.
+    const auto status = m_statusByLoader.constFind(m_watcher.documentLoader());
+    if (status != m_statusByLoader.cend()) {
+        m_outcome.httpStatus = *status;
+    }
     emit waitEnded(how);
     if (m_finished) {
         return;
@@ -196,7 +220,23 @@ void PageCapture::onReady(WaitEnd how) {
         takeSnapshot();  // quitting: what is there, as it is
         return;
     }
-    prepareSnapshot(0);
+    // After a script that sent the page elsewhere, the waits start over for where it went; the script
+    // does not run again.
+    prepareSnapshot(m_scriptRan ? 1 : 0);
+}
+
+bool PageCapture::waitAgainIfNavigating() {
+    if (!m_watcher.isNavigatingAgain()) {
+        return false;
+    }
+    const qint64 left = m_options.limits.pageMs - m_limitClock.elapsed();
+    m_watcher.waitAgain();
+    if (left <= 0) {
+        m_watcher.timeLimitReached();
+    } else {
+        m_limitTimer.start(static_cast<int>(left));
+    }
+    return true;
 }
 
 void PageCapture::evaluate(const QString& expression, std::function<void(const QJsonObject& value)> done) {
@@ -224,38 +264,71 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
         remainingMs());
 }
 
+void PageCapture::settle(std::function<void()> done) {
+    CdpSession* session = m_target ? m_target->session() : nullptr;
+    if (!session) {
+        fail(QStringLiteral("the page is gone"));
+        return;
+    }
+    // A task of the page's after those that were due: a navigation set off as the page finished loading
+    // (or by a script) has been announced by the time this answers. A document that goes meanwhile
+    // takes the evaluation with it; that answer is as good.
+    session->call(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), QStringLiteral("new Promise(function (done) { setTimeout(done, 0); })")},
+         {QStringLiteral("awaitPromise"), true}},
+        this,
+        [this, done = std::move(done)](const CdpReply&) {
+            if (!m_finished) {
+                done();
+            }
+        },
+        // A page whose script never lets go answers nothing; the snapshot ends such scripts anyway.
+        std::min(remainingMs(), kSettleMs));
+}
+
 void PageCapture::probeElement() {
     // Visible: it takes room on the page and is neither hidden nor undisplayed.
     const QString probe = QStringLiteral(
                               "(function (selector) {"
                               "  var e = document.querySelector(selector);"
-                              "  if (!e) return false;"
+                              "  if (!e) return 'missing';"
                               "  var box = e.getBoundingClientRect(), style = getComputedStyle(e);"
                               "  return box.width > 0 && box.height > 0 && style.visibility !== 'hidden'"
-                              "      && style.display !== 'none';"
+                              "      && style.display !== 'none' ? 'visible' : 'hidden';"
                               "})(%1)")
                               .arg(JavaScriptString(m_options.waitFor));
+    using State = ReadyWatcher::ElementState;
     evaluate(probe, [this](const QJsonObject& result) {
         if (result.contains(QStringLiteral("exceptionDetails"))) {
-            m_watcher.elementProbed(false,
+            m_watcher.elementProbed(State::Missing,
                                     QStringLiteral("--wait-for: %1 is not a selector the page understands")
                                         .arg(m_options.waitFor));
             return;
         }
-        m_watcher.elementProbed(
-            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool(), {});
+        const QString state =
+            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
+        m_watcher.elementProbed(state == QStringLiteral("visible")  ? State::Visible
+                                : state == QStringLiteral("hidden") ? State::NotVisible
+                                                                    : State::Missing,
+                                {});
     });
 }
 
 void PageCapture::prepareSnapshot(int step) {
     // After the waits and before the snapshot: the user's script, then the elements to hide.
     if (step == 0 && !m_options.script.isEmpty()) {
+        m_scriptRan = true;
         evaluate(m_options.script, [this](const QJsonObject& result) {
             if (result.contains(QStringLiteral("exceptionDetails"))) {
                 fail(QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
                 return;
             }
-            prepareSnapshot(1);
+            settle([this] {
+                if (!waitAgainIfNavigating()) {
+                    prepareSnapshot(1);
+                }
+            });
         });
         return;
     }
@@ -264,18 +337,23 @@ void PageCapture::prepareSnapshot(int step) {
         for (const QString& selector : m_options.hide) {
             selectors.append(JavaScriptString(selector));
         }
-        // Each selector is tried on its own first, so that a bad one is named rather than breaking the
-        // whole style sheet.
+        // Each selector is a rule of its own, set through a style sheet's object model rather than
+        // written into its text (and adopted by the document, which no content policy of the page
+        // refuses): a selector is then parsed as a selector and nothing else, so that one
+        // cannot open a comment or a block that swallows the rules after it ("x /*"). One the page's
+        // parser refuses is named.
         const QString hide = QStringLiteral(
                                  "(function (selectors) {"
+                                 "  var sheet = new CSSStyleSheet();"
                                  "  for (var i = 0; i < selectors.length; ++i) {"
                                  "    try { document.querySelector(selectors[i]); }"
                                  "    catch (e) { return selectors[i]; }"
+                                 "    var rule = sheet.cssRules[sheet.insertRule("
+                                 "        'lumiclip-unset { display: none !important; }', sheet.cssRules.length)];"
+                                 "    rule.selectorText = selectors[i];"
+                                 "    if (rule.selectorText === 'lumiclip-unset') return selectors[i];"
                                  "  }"
-                                 "  var style = document.createElement('style');"
-                                 "  style.textContent = selectors.map(function (s) {"
-                                 "    return s + ' { display: none !important; }'; }).join(' ');"
-                                 "  (document.head || document.documentElement).appendChild(style);"
+                                 "  document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);"
                                  "  return '';"
                                  "})([%1])")
                                  .arg(selectors.join(QLatin1Char(',')));

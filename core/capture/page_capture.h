@@ -77,9 +77,14 @@ private:
     void onReady(WaitEnd how);
     // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
     void evaluate(const QString& expression, std::function<void(const QJsonObject& result)> done);
+    // One round trip through the page's task queue (see ReadyWatcher::settleWanted), then done.
+    void settle(std::function<void()> done);
     void probeElement();
     // The steps between the waits and the snapshot, from step on: the script, the hidden elements.
     void prepareSnapshot(int step);
+    // When the page went on to another document after the waits (a script sent it): waits for that one
+    // within what is left of the time limit, and true.
+    bool waitAgainIfNavigating();
     void takeSnapshot();
     void fail(const QString& error);
     void finish();
@@ -92,6 +97,7 @@ private:
     ReadyWatcher m_watcher;
     bool m_started = false;
     bool m_finished = false;
+    bool m_scriptRan = false;
     QString m_loaderId;
     QHash<QString, int> m_statusByLoader;
     QTimer m_limitTimer;

@@ -7,6 +7,19 @@ namespace {
 // How often an element that is not there yet is looked for again.
 constexpr int kProbeIntervalMs = 100;
 
+// m_inFlight while the page's navigation is scheduled and has not started.
+const QString kScheduled = QStringLiteral("scheduled");
+
+// A refresh or scheduled navigation due within this is followed; a later one (a news page that reloads
+// itself every five minutes) is not waited for.
+constexpr double kFollowedScheduleSeconds = 5;
+
+// Whether a navigation of this type loads another document.
+bool LoadsDocument(const QString& navigationType) {
+    return navigationType != QStringLiteral("sameDocument") &&
+           navigationType != QStringLiteral("historySameDocument");
+}
+
 QString LifecycleName(WaitCondition condition) {
     switch (condition) {
         case WaitCondition::DomContentLoaded:
@@ -59,6 +72,19 @@ void ReadyWatcher::navigationStarted() {
 void ReadyWatcher::navigated(const QString& loaderId, const QString& errorText) {
     m_loaderId = loaderId;
     m_navigationFailed = !errorText.isEmpty();
+    // What the page started itself before this answer came: a loader after ours is its own navigation.
+    const qsizetype ours = m_startedEarly.indexOf(loaderId);
+    if (ours >= 0 && ours + 1 < m_startedEarly.size()) {
+        const QString later = m_startedEarly.last();
+        if (m_committedEarly.contains(later)) {
+            m_loaderId = later;
+            m_navigationFailed = false;
+        } else {
+            m_inFlight = later;
+        }
+    }
+    m_startedEarly.clear();
+    m_committedEarly.clear();
     if (m_stage == Stage::Grace) {
         // Stopped (or at the limit) while the navigation call was out: an aborted navigation has
         // nothing more to load, else the grace runs on.
@@ -71,7 +97,7 @@ void ReadyWatcher::navigated(const QString& loaderId, const QString& errorText) 
         return;
     }
     m_stage = Stage::Waiting;
-    if (m_earlyConditions.contains(loaderId)) {
+    if (m_conditionLoaders.contains(m_loaderId)) {
         conditionReached();
         return;
     }
@@ -85,19 +111,19 @@ void ReadyWatcher::navigated(const QString& loaderId, const QString& errorText) 
 void ReadyWatcher::lifecycleEvent(const QString& frameId, const QString& loaderId, const QString& name) {
     const bool load = name == QStringLiteral("load");
     // Enabling lifecycle events replays about:blank's, so only the events of the loader that our
-    // navigation started count for the main frame.
+    // navigation started (or a document the page loaded after it) count for the main frame.
     if (frameId == m_mainFrame) {
         const bool condition = name == m_condition;
-        if (m_stage == Stage::Navigating) {
-            if (condition) {
-                m_earlyConditions.insert(loaderId);
-            }
-        } else if (loaderId == m_loaderId) {
-            if (m_stage == Stage::Grace && (load || condition)) {
-                end(m_pendingEnd);
-            } else if (m_stage == Stage::Waiting && (condition || (load && m_navigationFailed))) {
-                conditionReached();
-            }
+        if (condition || (load && m_navigationFailed)) {
+            m_conditionLoaders.insert(loaderId);
+        }
+        if (m_stage == Stage::Navigating || loaderId != m_loaderId) {
+            return;
+        }
+        if (m_stage == Stage::Grace && (load || condition)) {
+            end(m_pendingEnd);
+        } else if (m_stage == Stage::Waiting && (condition || (load && m_navigationFailed))) {
+            conditionReached();
         }
         return;
     }
@@ -113,16 +139,122 @@ void ReadyWatcher::lifecycleEvent(const QString& frameId, const QString& loaderI
 }
 
 void ReadyWatcher::frameStoppedLoading(const QString& frameId) {
-    if (m_stage == Stage::Grace && frameId == m_mainFrame) {
+    if (frameId != m_mainFrame) {
+        return;
+    }
+    if (m_stage == Stage::Grace) {
         end(m_pendingEnd);
     }
 }
 
-void ReadyWatcher::conditionReached() {
-    if (m_stage != Stage::Waiting) {
+void ReadyWatcher::frameStartedNavigating(const QString& frameId, const QString& loaderId,
+                                          const QString& navigationType) {
+    if (frameId != m_mainFrame || !LoadsDocument(navigationType) || m_stage == Stage::Idle) {
         return;
     }
+    if (m_stage == Stage::Navigating) {
+        m_startedEarly.append(loaderId);
+        return;
+    }
+    if (loaderId == m_loaderId) {
+        return;
+    }
+    m_inFlight = loaderId;
+    // The element or the delay was of a document on its way out: wait for the next one.
+    if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
+        m_probeTimer.stop();
+        m_delayTimer.stop();
+        m_stage = Stage::Waiting;
+        m_conditionMet = true;
+    }
+}
+
+void ReadyWatcher::frameNavigated(const QString& frameId, const QString& loaderId) {
+    if (frameId != m_mainFrame || m_stage == Stage::Idle) {
+        return;
+    }
+    if (m_stage == Stage::Navigating) {
+        m_committedEarly.insert(loaderId);
+        return;
+    }
+    if (loaderId != m_loaderId) {
+        adoptDocument(loaderId);
+    }
+}
+
+void ReadyWatcher::navigationScheduled(const QString& frameId, double delaySeconds) {
+    if (frameId != m_mainFrame || m_stage == Stage::Idle || m_stage == Stage::Navigating ||
+        delaySeconds > kFollowedScheduleSeconds || !m_inFlight.isEmpty()) {
+        return;
+    }
+    m_inFlight = kScheduled;
+    if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
+        m_probeTimer.stop();
+        m_delayTimer.stop();
+        m_stage = Stage::Waiting;
+        m_conditionMet = true;
+    }
+}
+
+void ReadyWatcher::scheduledNavigationCleared(const QString& frameId) {
+    // Cleared as it starts (its loader is in flight by then) or cancelled.
+    if (frameId == m_mainFrame && m_inFlight == kScheduled) {
+        inFlightEnded();
+    }
+}
+
+void ReadyWatcher::adoptDocument(const QString& loaderId) {
+    m_loaderId = loaderId;
+    m_navigationFailed = false;
+    m_inFlight.clear();
+    m_conditionMet = false;
     m_errorPageTimer.stop();
+    m_probeTimer.stop();
+    m_delayTimer.stop();
+    if (m_stage == Stage::Done) {
+        m_replaced = true;
+        return;
+    }
+    if (m_stage == Stage::Grace) {
+        return;  // the grace ends on this document's load or stop
+    }
+    m_stage = Stage::Waiting;
+    if (m_conditionLoaders.contains(loaderId)) {
+        conditionReached();
+    }
+}
+
+void ReadyWatcher::inFlightEnded() {
+    m_inFlight.clear();
+    if (m_stage == Stage::Waiting && m_conditionMet) {
+        m_conditionMet = false;
+        conditionReached();
+    }
+}
+
+void ReadyWatcher::waitAgain() {
+    if (m_stage != Stage::Done) {
+        return;
+    }
+    m_replaced = false;
+    m_conditionMet = false;
+    m_stage = Stage::Waiting;
+    if (m_inFlight.isEmpty() && m_conditionLoaders.contains(m_loaderId)) {
+        conditionReached();
+    } else if (!m_inFlight.isEmpty()) {
+        m_conditionMet = m_conditionLoaders.contains(m_loaderId);
+    }
+}
+
+void ReadyWatcher::settled() {
+    if (m_stage != Stage::Settling) {
+        return;
+    }
+    m_stage = Stage::Waiting;
+    if (!m_inFlight.isEmpty()) {
+        m_conditionMet = true;  // on with the next document, or back here if it is cancelled
+        return;
+    }
     if (m_waitFor.isEmpty()) {
         afterElement();
         return;
@@ -131,13 +263,27 @@ void ReadyWatcher::conditionReached() {
     emit probeWanted();
 }
 
-void ReadyWatcher::elementProbed(bool visible, const QString& error) {
+void ReadyWatcher::conditionReached() {
+    if (m_stage != Stage::Waiting) {
+        return;
+    }
+    m_errorPageTimer.stop();
+    if (!m_inFlight.isEmpty()) {
+        m_conditionMet = true;  // the page is on its way to another document
+        return;
+    }
+    m_stage = Stage::Settling;
+    emit settleWanted();
+}
+
+void ReadyWatcher::elementProbed(ElementState state, const QString& error) {
     if (m_stage != Stage::Element) {
         return;
     }
+    m_element = state;
     if (!error.isEmpty()) {
         fail(error);
-    } else if (visible) {
+    } else if (state == ElementState::Visible) {
         afterElement();
     } else {
         m_probeTimer.start(kProbeIntervalMs);
@@ -156,7 +302,7 @@ void ReadyWatcher::afterElement() {
 void ReadyWatcher::stop() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Navigating) {
         beginStop(WaitEnd::Stopped);
-    } else if (m_stage == Stage::Element || m_stage == Stage::Delay) {
+    } else if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
         end(WaitEnd::Stopped);  // the page has loaded: there is nothing to stop
     } else if (m_stage == Stage::Idle) {
         m_stopWanted = true;  // acted on once the navigation has started
@@ -165,9 +311,13 @@ void ReadyWatcher::stop() {
 
 void ReadyWatcher::timeLimitReached() {
     if (m_stage == Stage::Element) {
-        fail(QStringLiteral("%1 did not appear within %2 s")
-                 .arg(m_waitFor, QString::number(m_limits.pageMs / 1000.0)));
-    } else if (m_stage == Stage::Delay) {
+        // An element that is there but shows nothing is a different fault from one never made.
+        const QString seconds = QString::number(m_limits.pageMs / 1000.0);
+        fail(m_element == ElementState::NotVisible
+                 ? QStringLiteral("%1 is on the page but was not visible (hidden, or an empty box) within %2 s")
+                       .arg(m_waitFor, seconds)
+                 : QStringLiteral("%1 did not appear within %2 s").arg(m_waitFor, seconds));
+    } else if (m_stage == Stage::Delay || m_stage == Stage::Settling) {
         end(WaitEnd::Loaded);
     } else {
         beginStop(WaitEnd::TimedOut);
@@ -176,7 +326,7 @@ void ReadyWatcher::timeLimitReached() {
 
 void ReadyWatcher::finishNow() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Grace || m_stage == Stage::Element ||
-        m_stage == Stage::Delay) {
+        m_stage == Stage::Delay || m_stage == Stage::Settling) {
         end(WaitEnd::FinishedEarly);
     } else if (m_stage == Stage::Navigating) {
         beginStop(WaitEnd::FinishedEarly);

@@ -17,8 +17,11 @@ enum class WaitEnd { None, Loaded, Stopped, TimedOut, FinishedEarly };
 // the navigation started; then, when asked for, an element that matches a selector and is visible
 // (probed through probeWanted()/elementProbed()), then a delay. A stop (with a grace for the frame to
 // report that it stopped), the time limit or a quit end the wait sooner. Frame documents completing on
-// the way are counted and announced. The answer comes once, as ready() or failed(); new conditions for
-// readiness belong here, not in the capture.
+// the way are counted and announced. A page that loads another document itself (a refresh, a script that
+// sets location) is followed: the document that counts is the last one committed, and the page is ready
+// only once no navigation of its own is under way (one round trip through its task queue, settleWanted(),
+// shows one it sets off as it finishes loading). The answer comes once, as ready() or failed(), unless
+// waitAgain() asks for the next document; new conditions for readiness belong here, not in the capture.
 class ReadyWatcher final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ReadyWatcher)
@@ -37,8 +40,27 @@ public:
     void lifecycleEvent(const QString& frameId, const QString& loaderId, const QString& name);
     // Page.frameStoppedLoading.
     void frameStoppedLoading(const QString& frameId);
-    // The answer to probeWanted(): whether the element is there and visible, or why the probe failed.
-    void elementProbed(bool visible, const QString& error);
+    // Page.frameStartedNavigating: a frame began loading another document (navigationType "reload",
+    // "differentDocument", ...; the same-document kinds load nothing).
+    void frameStartedNavigating(const QString& frameId, const QString& loaderId, const QString& navigationType);
+    // Page.frameNavigated: a frame's new document was committed.
+    void frameNavigated(const QString& frameId, const QString& loaderId);
+    // Page.frameScheduledNavigation and Page.frameClearedScheduledNavigation: a navigation the page
+    // set off (a refresh, a script) that starts after delaySeconds, and its start or cancellation.
+    void navigationScheduled(const QString& frameId, double delaySeconds);
+    void scheduledNavigationCleared(const QString& frameId);
+    // The answer to settleWanted(): the page has run the tasks that were due.
+    void settled();
+
+    // Whether, after ready(), the page has begun (or is about to begin) loading another document itself:
+    // a script run before the snapshot navigated.
+    bool isNavigatingAgain() const { return m_stage == Stage::Done && (!m_inFlight.isEmpty() || m_replaced); }
+    // Waits for that document as for the first: ready() or failed() once more.
+    void waitAgain();
+    // What a probe of the element found.
+    enum class ElementState { Missing, NotVisible, Visible };
+    // The answer to probeWanted(): the element's state, or why the probe failed.
+    void elementProbed(ElementState state, const QString& error);
 
     // The user's stop: scripts and loading are stopped, the grace runs, then ready(Stopped).
     void stop();
@@ -51,6 +73,8 @@ public:
     bool isWaiting() const { return m_stage != Stage::Idle && m_stage != Stage::Done; }
     bool isOver() const { return m_stage == Stage::Done; }
     int frameDocuments() const { return m_frameDocumentCount; }
+    // The loader of the main frame's document that counts: the navigation's, or the page's own later one.
+    const QString& documentLoader() const { return m_loaderId; }
 
 signals:
     void frameDocumentComplete();
@@ -61,12 +85,19 @@ signals:
     void failed(const QString& reason);
     // Ask the page whether the element of the options' waitFor is there and visible.
     void probeWanted();
+    // Let the page run what is due (one round trip through its task queue), then call settled(): a
+    // navigation it sets off as it finishes loading (a refresh of 0 s) is seen before the snapshot.
+    void settleWanted();
 
 private:
-    enum class Stage { Idle, Navigating, Waiting, Grace, Element, Delay, Done };
+    enum class Stage { Idle, Navigating, Waiting, Settling, Grace, Element, Delay, Done };
 
-    // The main frame reached the condition: on to the element, the delay, the end.
+    // The main frame reached the condition: once the page settles, on to the element, the delay, the end.
     void conditionReached();
+    // The main frame holds a new document the page loaded itself: its events are the ones that count.
+    void adoptDocument(const QString& loaderId);
+    // A navigation of the page's own ended without a new document (cancelled): back to what was met.
+    void inFlightEnded();
     void afterElement();
     void beginStop(WaitEnd how);
     void end(WaitEnd how);
@@ -83,9 +114,19 @@ private:
     QString m_mainFrame;
     QString m_loaderId;
     bool m_navigationFailed = false;
-    // Main-frame loads, and the condition's events, seen before Page.navigate answered, by loader.
-    QSet<QString> m_earlyLoads;
-    QSet<QString> m_earlyConditions;
+    ElementState m_element = ElementState::Missing;
+    // A navigation the page started itself and that has not committed: its loader, or kScheduled while
+    // it is only scheduled; empty when none.
+    QString m_inFlight;
+    // The condition was met for the current document while a navigation was in flight.
+    bool m_conditionMet = false;
+    // After ready(): the page committed another document.
+    bool m_replaced = false;
+    // The main frame's loaders in the order they started, while Page.navigate had not answered.
+    QStringList m_startedEarly;
+    QSet<QString> m_committedEarly;
+    // The main frame's loaders that reached the condition (or, for a failed navigation, loaded).
+    QSet<QString> m_conditionLoaders;
     QSet<QString> m_frameDocuments;
     int m_frameDocumentCount = 0;
     QTimer m_graceTimer;

@@ -236,6 +236,40 @@ TEST_F(CaptureHostBrowser, AScriptThatRunsOnAfterTheLoadIsEndedForTheSnapshot) {
     EXPECT_EQ(QImage(out).pixelColor(400, 300), QColor(0, 0, 200));
 }
 
+TEST_F(CaptureHostBrowser, APageThatSendsItselfElsewhereIsCapturedWhereItLands) {
+    // Each page is red and goes on by itself to a green one (a language or login redirect); the reload
+    // turns green on its second load.
+    server->routeHtml(QStringLiteral("/landing"),
+                      "<html><body style='margin:0;background:rgb(0,160,0)'>landed</body></html>");
+    server->routeHtml(QStringLiteral("/refresh"),
+                      "<html><head><meta http-equiv='refresh' content='0;url=/landing'></head>"
+                      "<body style='background:rgb(200,0,0)'></body></html>");
+    server->routeHtml(QStringLiteral("/onload"),
+                      "<html><body style='background:rgb(200,0,0)' onload=\"location.href='/landing'\">"
+                      "</body></html>");
+    server->routeHtml(QStringLiteral("/inline"),
+                      "<html><head><script>location.replace('/landing')</script></head>"
+                      "<body style='background:rgb(200,0,0)'></body></html>");
+    server->routeHtml(QStringLiteral("/reload"),
+                      "<html><body style='margin:0;background:rgb(200,0,0)'><script>"
+                      "addEventListener('load', function () {"
+                      "  if (!sessionStorage.getItem('again')) { sessionStorage.setItem('again', '1');"
+                      "    location.reload(); }"
+                      "  else document.body.style.background = 'rgb(0,160,0)'; });"
+                      "</script></body></html>");
+    timeLimitMs = 10000;
+    for (const char* path : {"/refresh", "/onload", "/inline", "/reload"}) {
+        QElapsedTimer clock;
+        clock.start();
+        out = dir.filePath(QStringLiteral("landed.png"));
+        QFile::remove(out);
+        EXPECT_TRUE(capture(server->url(QString::fromLatin1(path)), QStringLiteral("PNG"), 810, 600))
+            << path << ": " << lastError.toStdString();
+        EXPECT_LT(clock.elapsed(), 8000) << path;
+        EXPECT_EQ(QImage(out).pixelColor(400, 300), QColor(0, 160, 0)) << path;
+    }
+}
+
 TEST_F(CaptureHostBrowser, TheTimeLimitBoundsTheWholeCapture) {
     // A page that sends itself elsewhere as soon as it has loaded: the snapshot meets a page that is
     // being replaced, again and again.

@@ -43,7 +43,7 @@ TEST_F(PageCaptureScripted, SetsThePageUpLoadsItAndTakesTheSnapshotInAContextDis
     EXPECT_LT(sent.indexOf(QStringLiteral("Page.navigate")),
               sent.indexOf(QStringLiteral("Runtime.terminateExecution")));
     EXPECT_LT(sent.indexOf(QStringLiteral("Runtime.terminateExecution")),
-              sent.indexOf(QStringLiteral("Runtime.evaluate")));
+              sent.lastIndexOf(QStringLiteral("Runtime.evaluate")));
     EXPECT_LT(sent.indexOf(QStringLiteral("Runtime.terminateExecution")),
               sent.indexOf(QStringLiteral("Page.captureScreenshot")));
     EXPECT_EQ(sent.last(), QStringLiteral("Target.disposeBrowserContext"));
