@@ -63,6 +63,8 @@ void BatchRunner::interrupt() {
         inFlightOn.insert(it.key(), m_endpoints.name(it->endpoint));
     }
     m_running.clear();
+    // An image being written is finished and reported as what it came to; one not begun is dropped.
+    m_writer.settle();
     for (qsizetype index = 0; index < m_items.size(); ++index) {
         if (!m_reported[index]) {
             BatchResult result;
@@ -93,11 +95,14 @@ void BatchRunner::launchMore() {
             continue;
         }
         // Images are written whole or not at all, so an existing file is a finished capture.
-        if (!again && m_settings.skipExisting && QFileInfo(item.output).isFile()) {
+        // A link under a name of ours is no capture of ours (and what it points at is not looked at).
+        const QFileInfo existing(item.output);
+        if (!again && m_settings.skipExisting && existing.isFile() &&
+            !(item.outputNameMade && existing.isSymLink())) {
             ++m_next;
             result.ok = true;
             result.skipped = true;
-            result.bytes = QFileInfo(item.output).size();
+            result.bytes = existing.size();
             complete(index, result);
             continue;
         }
@@ -163,6 +168,7 @@ void BatchRunner::startCapture(qsizetype index, int endpoint) {
     CaptureOptions options = m_settings.capture;
     options.url = item.address.isEmpty() ? item.url : item.address;
     options.outputPath = item.output;
+    options.outputNameMade = item.outputNameMade;
     auto* capture = new PageCapture(m_endpoints.browser(endpoint), options, this);
     connect(capture, &PageCapture::finished, this, [this, index] { onCaptureFinished(index); });
     connect(capture, &PageCapture::waitEnded, this, [this, index] {
@@ -229,7 +235,7 @@ void BatchRunner::onCaptureFinished(qsizetype index) {
         m_writer.write(outcome.snapshot, capture->options(), encoder, this,
                        [this, index, result](const SnapshotWriteResult& written) mutable {
                            --m_writing;
-                           if (m_interrupted) {
+                           if (m_reported[index]) {
                                return;  // already reported as interrupted
                            }
                            result.ok = written.ok;
@@ -240,7 +246,9 @@ void BatchRunner::onCaptureFinished(qsizetype index) {
                                result.bytes = QFileInfo(result.output).size();
                            }
                            complete(index, result);
-                           launchMore();
+                           if (!m_interrupted) {
+                               launchMore();
+                           }
                        });
         launchMore();
         return;
@@ -250,6 +258,9 @@ void BatchRunner::onCaptureFinished(qsizetype index) {
 }
 
 void BatchRunner::complete(qsizetype index, BatchResult result) {
+    // The address's password opened the page; it is not printed.
+    result.url = AddressWithoutPassword(result.url);
+    result.finalUrl = AddressWithoutPassword(result.finalUrl);
     if (!result.ok) {
         result.width = m_settings.capture.imageWidth;
         result.height = m_settings.capture.imageHeight;

@@ -1,5 +1,7 @@
 #include "core/capture/snapshot_writer.h"
 
+#include <QCoreApplication>
+
 #include <QMetaObject>
 #include <QPointer>
 
@@ -37,6 +39,13 @@ void SnapshotWriter::write(PageSnapshot snapshot, CaptureOptions options, Encode
         QMetaObject::invokeMethod(
             this, [this, id, result] { deliver(id, result); }, Qt::QueuedConnection);
     });
+}
+
+void SnapshotWriter::settle() {
+    m_threads.clear();
+    m_threads.waitForDone();
+    // The results of the steps that ran wait as queued calls to this object.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void SnapshotWriter::deliver(quint64 id, const SnapshotWriteResult& result) {

@@ -39,6 +39,9 @@ public:
     ~SnapshotWriter() override;
 
     void write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context, Done done);
+    // Drops the steps that have not begun, waits for those that have, and hands their results to their
+    // callbacks now (an interrupted batch reports an image that was written as written).
+    void settle();
     // Steps asked for whose results have not been handed over yet.
     int pending() const { return static_cast<int>(m_askers.size()); }
 

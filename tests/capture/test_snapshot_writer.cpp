@@ -131,3 +131,31 @@ TEST(SnapshotWriter, NobodyIsCalledBackOnceTheirContextOrTheWriterIsGone) {
         EXPECT_EQ(file.suffix(), QStringLiteral("jpg")) << file.fileName().toStdString();
     }
 }
+
+TEST(SnapshotWriter, SettlingHandsOverEveryImageThatWasWrittenAtOnce) {
+    // As an interrupted batch does: what was written is reported as written, before the program ends,
+    // without going back to the event loop.
+    QTemporaryDir dir;
+    SnapshotWriter writer(1);
+    QObject context;
+    QStringList written;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = dir.filePath(QStringLiteral("%1.jpg").arg(i));
+        writer.write(viewSnapshot(400, 300), imageOptions(path), jpeg(), &context,
+                     [&written, path](const SnapshotWriteResult& result) {
+                         if (result.ok) {
+                             written.append(path);
+                         }
+                     });
+    }
+    // The first has begun by now; the others may still wait.
+    waitUntil([&] { return QFile::exists(dir.filePath(QStringLiteral("0.jpg"))); }, 10000);
+    writer.settle();
+    EXPECT_EQ(writer.pending(), 3 - written.size());
+    ASSERT_FALSE(written.isEmpty());
+    // Every file there was reported, and nothing reported is missing.
+    for (int i = 0; i < 3; ++i) {
+        const QString path = dir.filePath(QStringLiteral("%1.jpg").arg(i));
+        EXPECT_EQ(QFile::exists(path), written.contains(path)) << i;
+    }
+}
