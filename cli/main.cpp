@@ -1,3 +1,4 @@
+#include "cli/address_list.h"
 #include "cli/batch_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_settings.h"
@@ -12,10 +13,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTextStream>
 #include <QUrl>
 
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -29,23 +31,52 @@ bool readAddressList(const QString& source, QStringList* urls, QString* error) {
     QFile file;
     bool opened = false;
     if (source == QStringLiteral("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly | QIODevice::Text);
+        opened = file.open(stdin, QIODevice::ReadOnly);
     } else {
         file.setFileName(source);
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
+        opened = file.open(QIODevice::ReadOnly);
     }
     if (!opened) {
         *error = QStringLiteral("cannot read %1: %2").arg(source, file.errorString());
         return false;
     }
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) {
-            urls->append(line);
+    return ReadAddressList(file, source == QStringLiteral("-") ? QStringLiteral("standard input") : source, urls,
+                           error);
+}
+
+// Whether files can be made in folder, which is created when missing; false with *error naming what
+// is wrong. Checked before the first page loads: every page would fail the same way after loading.
+bool prepareFolder(const QString& folder, const QString& what, bool create, QString* error) {
+    const QFileInfo info(folder);
+    if (!info.isDir()) {
+        if (info.exists() || !create || !QDir().mkpath(folder)) {
+            *error = info.exists() ? QStringLiteral("%1 %2 is not a folder").arg(what, PrintableText(folder))
+                     : create     ? QStringLiteral("cannot create %1 %2").arg(what, PrintableText(folder))
+                                  : QStringLiteral("%1 %2 does not exist").arg(what, PrintableText(folder));
+            return false;
         }
     }
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        *error = QStringLiteral("%1 %2 cannot be written: %3")
+                     .arg(what, PrintableText(folder), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     return true;
+}
+
+// Whether the image file of a single capture can be written: into a device or FIFO as it is, else in
+// its folder, which must be there (a file's folder is not made for it).
+bool checkOutputFile(const QString& path, QString* error) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        if (::access(QFile::encodeName(path).constData(), W_OK) != 0) {
+            *error = QStringLiteral("%1 cannot be written: %2")
+                         .arg(PrintableText(path), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        return true;
+    }
+    return prepareFolder(info.absolutePath(), QStringLiteral("the folder of"), false, error);
 }
 
 // Where each image goes, and what is loaded for each address: for the whole list, so that names and
@@ -53,8 +84,8 @@ bool readAddressList(const QString& source, QStringList* urls, QString* error) {
 bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<BatchItem>* plan,
                  QString* error) {
     QList<BatchItem>& items = *plan;
-    const auto item = [&options](const QString& url, const QString& output) {
-        BatchItem planned{url, output, AddressFromUserInput(url), {}};
+    const auto item = [&options](const QString& url, const QString& output, bool nameMade) {
+        BatchItem planned{url, output, nameMade, AddressFromUserInput(url), {}};
         if (options.webOnly) {
             const QString scheme = QUrl(planned.address).scheme();
             if (scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) {
@@ -66,12 +97,14 @@ bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<
     };
     if (!OutputIsFolder(options)) {
         const QString output = !options.output.isEmpty() ? options.output : defaultOutput;
-        items.append(item(options.urls.first(), output));
+        if (!checkOutputFile(output, error)) {
+            return false;
+        }
+        items.append(item(options.urls.first(), output, false));
         return true;
     }
     const QString folder = options.output.isEmpty() ? QDir::currentPath() : options.output;
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot create the output folder %1").arg(PrintableText(folder));
+    if (!prepareFolder(folder, QStringLiteral("the output folder"), true, error)) {
         return false;
     }
     QSet<QString> used;
@@ -89,7 +122,7 @@ bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<
             name = stem + QStringLiteral("-%1.").arg(n) + extension;
         }
         used.insert(name);
-        items.append(item(url, QDir(folder).filePath(name)));
+        items.append(item(url, QDir(folder).filePath(name), true));
     }
     return true;
 }
@@ -152,8 +185,24 @@ int main(int argc, char** argv) {
 
     QList<BatchItem> planned;
     if (!planOutputs(options, defaultOutput, &planned, &error)) {
-        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
-        return 1;
+        std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    // The gallery is written after the batch; whether it can be is known now (its folder made now, as
+    // the output folder is).
+    if (!options.gallery.isEmpty()) {
+        const QFileInfo gallery(options.gallery);
+        if (gallery.isDir()) {
+            error = QStringLiteral("--gallery: %1 is a folder").arg(PrintableText(options.gallery));
+        } else if (!prepareFolder(gallery.absolutePath(), QStringLiteral("the gallery's folder"), true, &error)) {
+            error = QStringLiteral("--gallery: ") + error;
+        } else {
+            error.clear();
+        }
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(error));
+            return 2;
+        }
     }
     const QList<BatchItem> items = shardItems(planned, shard);
     if (shard.count > 1) {
