@@ -201,8 +201,9 @@ void BrowserEndpoints::onLost(int index, const QString& reason) {
         return;
     }
     slot.lastError = withName(slot.endpoint.name, reason);
-    std::fprintf(stderr, "lumiclip-cli: lost browser %s; its pages go to the others\n",
-                 qUtf8Printable(PrintableText(slot.lastError)));
+    // With no other browser, the pages wait for this one to come back (or fail once it is given up).
+    std::fprintf(stderr, "lumiclip-cli: lost browser %s; %s\n", qUtf8Printable(PrintableText(slot.lastError)),
+                 m_slots.size() > 1 ? "its pages go to the others" : "its pages wait for it to come back");
     slot.state = State::Waiting;
     slot.failedTries = 1;
     if (!m_stopped) {

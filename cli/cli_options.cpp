@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace lumiclip {
 
 const QStringList& CliFormats() {
@@ -40,11 +42,57 @@ QString PrintableText(const QString& text) {
             printable += QStringLiteral("\\t");
         } else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
             printable += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        } else if (u == 0x061c || u == 0x200e || u == 0x200f || (u >= 0x202a && u <= 0x202e) ||
+                   (u >= 0x2066 && u <= 0x2069)) {
+            // Marks, embeddings, overrides and isolates reorder the text around them: an address could
+            // show its end first, or a result line read backwards.
+            printable += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
         } else {
             printable += c;
         }
     }
     return printable;
+}
+
+QString AddressWithoutPassword(const QString& address) {
+    // scheme "://" userinfo "@" host...: the userinfo ends at the last "@" before the path, query or
+    // fragment. Text, not a parsed address: the rest is shown as it was given.
+    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
+    if (scheme < 0) {
+        return address;
+    }
+    const qsizetype start = scheme + 3;
+    qsizetype end = address.size();
+    for (const QChar c : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = address.indexOf(c, start);
+        if (at >= 0) {
+            end = std::min(end, at);
+        }
+    }
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'), end - 1);
+    if (at < start) {
+        return address;
+    }
+    const qsizetype colon = address.indexOf(QLatin1Char(':'), start);
+    if (colon < 0 || colon > at) {
+        return address;
+    }
+    return address.left(colon) + address.mid(at);
+}
+
+bool HasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t') || (u >= 0x7f && u <= 0x9f);
+    });
+}
+
+const QStringList& BrowserOwnedHeaders() {
+    static const QStringList names{
+        QStringLiteral("Host"),       QStringLiteral("Content-Length"), QStringLiteral("Transfer-Encoding"),
+        QStringLiteral("Connection"), QStringLiteral("Keep-Alive"),     QStringLiteral("Upgrade"),
+        QStringLiteral("Proxy-Connection"), QStringLiteral("TE"),       QStringLiteral("Trailer")};
+    return names;
 }
 
 bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions) {
@@ -94,18 +142,36 @@ bool ParsePageOption(const QString& flag, const QString& value, CaptureOptions* 
         if (!match.hasMatch()) {
             return refuse(QStringLiteral("is not a header 'Name: value'"));
         }
-        capture->headers.append({match.captured(1), match.captured(2).trimmed()});
+        const QString name = match.captured(1);
+        const QString headerValue = match.captured(2).trimmed();
+        if (HasControlCharacter(headerValue)) {
+            return refuse(QStringLiteral("holds a control character"));
+        }
+        // The browser drops these without a word: they describe the connection, which is its own.
+        if (BrowserOwnedHeaders().contains(name, Qt::CaseInsensitive)) {
+            return refuse(QStringLiteral("sets %1, which the browser decides itself and would drop").arg(name));
+        }
+        capture->headers.append({name, headerValue});
     } else if (flag == QStringLiteral("--javascript")) {
         QFile file(value);
         if (!file.open(QIODevice::ReadOnly)) {
             return refuse(QStringLiteral("cannot be read: %1").arg(file.errorString()));
         }
-        capture->script = QString::fromUtf8(file.readAll());
+        // Read up to one byte over the limit: /dev/zero or a pipe that never ends is refused, not read
+        // until the memory runs out.
+        const QByteArray source = file.read(kMaxScriptBytes + 1);
+        if (source.size() > kMaxScriptBytes) {
+            return refuse(QStringLiteral("is larger than %1 bytes").arg(kMaxScriptBytes));
+        }
+        capture->script = QString::fromUtf8(source);
     } else if (value.trimmed().isEmpty()) {
         return refuse(QStringLiteral("is empty"));
     } else if (flag == QStringLiteral("--wait-for")) {
         capture->waitFor = value;
     } else if (flag == QStringLiteral("--user-agent")) {
+        if (HasControlCharacter(value)) {
+            return refuse(QStringLiteral("holds a control character"));
+        }
         capture->userAgent = value;
     } else if (flag == QStringLiteral("--hide")) {
         capture->hide.append(value);
@@ -214,10 +280,10 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             CaptureOptions& capture = options->capture;
             if (!ParseSize(v, view ? &capture.viewWidth : &capture.imageWidth,
                            view ? &capture.viewHeight : &capture.imageHeight, !view)) {
+                // In one pass: what the user typed ("%1x%2") is text, not a place for the next value.
                 *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3%4")
-                             .arg(arg, v)
-                             .arg(kMaxCaptureSide)
-                             .arg(view ? QString() : QStringLiteral(" (or one side 0: in proportion)"));
+                             .arg(arg, PrintableText(v), QString::number(kMaxCaptureSide),
+                                  view ? QString() : QStringLiteral(" (or one side 0: in proportion)"));
                 return ParseStatus::UsageError;
             }
             (view ? options->viewGiven : options->sizeGiven) = true;
@@ -243,8 +309,7 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
             const bool timeout = arg == QStringLiteral("--timeout");
             if (!ok || n < 1 || n > (timeout ? 3600 : 16)) {
                 *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3")
-                             .arg(arg, v)
-                             .arg(timeout ? 3600 : 16);
+                             .arg(arg, PrintableText(v), QString::number(timeout ? 3600 : 16));
                 return ParseStatus::UsageError;
             }
             if (timeout) {
@@ -302,6 +367,13 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
     }
     if (!options->help && !options->version && options->urls.isEmpty() && options->inputList.isEmpty()) {
         *error = QStringLiteral("no address given");
+        return ParseStatus::UsageError;
+    }
+    // A delay as long as the limit would be cut short by it and the page reported as captured.
+    if (options->capture.delayMs > 0 && options->capture.delayMs >= options->capture.limits.pageMs) {
+        *error = QStringLiteral("--delay: %1 ms is not shorter than the time limit (--timeout %2 s)")
+                     .arg(QString::number(options->capture.delayMs),
+                          QString::number(options->capture.limits.pageMs / 1000));
         return ParseStatus::UsageError;
     }
     if (!CheckScaleOptions(options->scale, error)) {

@@ -46,8 +46,7 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
     if (flag == QStringLiteral("--retries")) {
         if (!parseNumber(value, 0, kMaxRetries, &options->retries)) {
             *error = QStringLiteral("%1: \"%2\" is not a number from 0 to %3")
-                         .arg(flag, PrintableText(value))
-                         .arg(kMaxRetries);
+                         .arg(flag, PrintableText(value), QString::number(kMaxRetries));
             return false;
         }
         return true;
@@ -67,8 +66,7 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
     if (flag == QStringLiteral("--shard-count")) {
         if (!parseNumber(value, 1, kMaxShards, &options->shard.count)) {
             *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3")
-                         .arg(flag, PrintableText(value))
-                         .arg(kMaxShards);
+                         .arg(flag, PrintableText(value), QString::number(kMaxShards));
             return false;
         }
         options->shard.index = 0;  // from the environment
@@ -80,8 +78,7 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
     if (slash < 0 || !parseNumber(value.mid(slash + 1), 1, kMaxShards, &count) ||
         !parseNumber(value.left(slash), 1, count, &index)) {
         *error = QStringLiteral("%1: \"%2\" is not K/N with 1 <= K <= N <= %3")
-                     .arg(flag, PrintableText(value))
-                     .arg(kMaxShards);
+                     .arg(flag, PrintableText(value), QString::number(kMaxShards));
         return false;
     }
     options->shard.index = index;
@@ -115,8 +112,7 @@ bool ResolveShardIndex(Shard* shard, const QString& environmentIndex, bool envir
     if (!parseNumber(environmentIndex.trimmed(), 0, shard->count - 1, &index)) {
         *error =
             QStringLiteral("--shard-index-from-env: JOB_COMPLETION_INDEX \"%1\" is not a number from 0 to %2")
-                .arg(PrintableText(environmentIndex))
-                .arg(shard->count - 1);
+                .arg(PrintableText(environmentIndex), QString::number(shard->count - 1));
         return false;
     }
     shard->index = index + 1;

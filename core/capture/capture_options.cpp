@@ -1,5 +1,7 @@
 #include "core/capture/capture_options.h"
 
+#include "core/image/image_format.h"
+
 #include <algorithm>
 
 namespace lumiclip {
@@ -33,6 +35,13 @@ QString CheckCaptureOptions(const CaptureOptions& options) {
                                       options.imageHeight == 0 ? 1 : options.imageHeight);
     if (!error.isEmpty()) {
         return error;
+    }
+    // Known before any page loads, rather than found by the encoder after each page has loaded.
+    const ImageFormat* format = FindImageFormat(options.format);
+    if (format && (options.imageWidth > format->maxSide || options.imageHeight > format->maxSide)) {
+        return QStringLiteral("image size %1x%2 is too large for %3, which holds at most %4 pixels a side")
+            .arg(QString::number(options.imageWidth), QString::number(options.imageHeight), options.format,
+                 QString::number(format->maxSide));
     }
     if (options.quality < 0 || options.quality > 100) {
         return QStringLiteral("quality %1 is out of range (1 to 100)").arg(options.quality);

@@ -91,9 +91,7 @@ QJsonObject clipOf(const QJsonObject& document, const CaptureOptions& options, Q
     if (!(width > 0 && height > 0)) {
         *error = fullPage ? QStringLiteral("the document has no height to capture")
                           : QStringLiteral("the element matching \"%1\" has an empty box (%2x%3)")
-                                .arg(selector)
-                                .arg(width)
-                                .arg(height);
+                                .arg(selector, QString::number(width), QString::number(height));
         return {};
     }
     return {{QStringLiteral("x"), box.value(QStringLiteral("x")).toDouble()},

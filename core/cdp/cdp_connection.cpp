@@ -85,7 +85,11 @@ void CdpConnection::onMessage(const QByteArray& message) {
     const QJsonDocument doc = QJsonDocument::fromJson(message, &parseError);
     if (!doc.isObject()) {
         // A peer that speaks something else cannot be trusted with further calls.
-        close(QStringLiteral("unreadable message from browser: %1").arg(parseError.errorString()));
+        // Valid JSON that is no object has no parse error to name.
+        const QString why = parseError.error == QJsonParseError::NoError
+                                ? QStringLiteral("not a JSON object")
+                                : parseError.errorString();
+        close(QStringLiteral("unreadable message from browser: %1").arg(why));
         return;
     }
     const QJsonObject object = doc.object();

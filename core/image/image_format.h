@@ -23,13 +23,15 @@ struct ImageFormat {
     bool desktop;
     // Lossy, with a quality from 1 to 100 that its saver takes as "Q".
     bool quality;
+    // The most pixels an image of the format has on a side.
+    int maxSide;
 };
 
 inline constexpr std::array<ImageFormat, 4> kImageFormats{{
-    {"JPG", "jpg", "image/jpeg", "jpegsave_buffer", "JPG/JPEG files (*.jpg)", true, true},
-    {"GIF", "gif", "image/gif", "gifsave_buffer", "GIF files (*.gif)", true, false},
-    {"PNG", "png", "image/png", "pngsave_buffer", "PNG files (*.png)", true, false},
-    {"WEBP", "webp", "image/webp", "webpsave_buffer", "WebP files (*.webp)", false, true},
+    {"JPG", "jpg", "image/jpeg", "jpegsave_buffer", "JPG/JPEG files (*.jpg)", true, true, 65535},
+    {"GIF", "gif", "image/gif", "gifsave_buffer", "GIF files (*.gif)", true, false, 65535},
+    {"PNG", "png", "image/png", "pngsave_buffer", "PNG files (*.png)", true, false, 0x7fffffff},
+    {"WEBP", "webp", "image/webp", "webpsave_buffer", "WebP files (*.webp)", false, true, 16383},
 }};
 
 // The format of a name, compared exactly or without regard to case; null when there is none.

@@ -6,8 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QTimer>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 
 using namespace lumiclip;
@@ -348,4 +352,102 @@ TEST_F(CliBrowser, TheGalleryShowsEveryImageAndEscapesTheAddresses) {
     }
     EXPECT_GE(green, 2 * 120 * 90 * 95 / 100);
     EXPECT_LE(green, 2 * 120 * 90);
+}
+
+TEST_F(CliBrowser, ALinkPlantedInTheOutputFolderIsReplacedNotFollowed) {
+    const QString victim = dir.filePath(QStringLiteral("authorized_keys"));
+    ASSERT_TRUE(writeFile(victim, "ssh-ed25519 AAAA"));
+    const QString folder = dir.filePath(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString url = server->url(QStringLiteral("/one"));
+    const QString planted = QDir(folder).filePath(FileNameForUrl(url, QStringLiteral("JPG")));
+    ASSERT_TRUE(QFile::link(victim, planted));
+
+    // --skip-existing does not take the link for an image of ours either.
+    const QString list = dir.filePath(QStringLiteral("list.txt"));
+    ASSERT_TRUE(writeFile(list, url.toUtf8()));
+    QByteArray err;
+    ASSERT_EQ(run({QStringLiteral("--skip-existing"), QStringLiteral("-i"), list, QStringLiteral("-o"), folder},
+                  nullptr, &err),
+              0)
+        << err.toStdString();
+    EXPECT_EQ(readFile(victim), QByteArray("ssh-ed25519 AAAA"));
+    EXPECT_FALSE(QFileInfo(planted).isSymLink());
+    EXPECT_EQ(sniffImageFormat(readFile(planted)), QStringLiteral("JPEG"));
+}
+
+TEST_F(CliBrowser, ADeviceOrFifoGivenAsTheOutputIsWrittenIntoNotReplaced) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    // Drained meanwhile: the image may be larger than the pipe holds.
+    QByteArray received;
+    QTimer drain;
+    QObject::connect(&drain, &QTimer::timeout, &drain, [&] {
+        char chunk[4096];
+        for (ssize_t n; (n = ::read(reader, chunk, sizeof chunk)) > 0;) {
+            received.append(chunk, n);
+        }
+    });
+    drain.start(5);
+    QProcess process;
+    process.start(QStringLiteral(LUMICLIP_CLI_PATH),
+                  {QStringLiteral("--settings"), settings, QStringLiteral("-o"), fifo, server->url(QStringLiteral("/one"))});
+    ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    waitUntil([] { return false; }, 50);
+    ::close(reader);
+    EXPECT_EQ(sniffImageFormat(received), QStringLiteral("JPEG"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(CliBrowser, FoldersThatCannotTakeTheImagesOrTheGalleryAreUsageErrorsBeforeAnyLoad) {
+    const QString file = dir.filePath(QStringLiteral("a-file"));
+    ASSERT_TRUE(writeFile(file, "x"));
+    const int before = server->hits(QStringLiteral("/one"));
+    const QString url = server->url(QStringLiteral("/one"));
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{QStringLiteral("-o"), file + QStringLiteral("/shots/"), url}, "cannot create the output folder"},
+        {{QStringLiteral("-o"), dir.filePath(QStringLiteral("no/such/folder/x.jpg")), url}, "does not exist"},
+        {{QStringLiteral("--gallery"), file + QStringLiteral("/g.html"), QStringLiteral("-o"),
+          dir.filePath(QStringLiteral("g/")), url},
+         "--gallery: cannot create the gallery's folder"},
+        {{QStringLiteral("--gallery"), dir.path(), QStringLiteral("-o"), dir.filePath(QStringLiteral("g/")), url},
+         "is a folder"},
+    };
+    for (const auto& c : cases) {
+        QByteArray err;
+        EXPECT_EQ(run(c.args, nullptr, &err), 2) << c.says;
+        EXPECT_TRUE(err.contains(c.says)) << err.toStdString();
+    }
+    EXPECT_EQ(server->hits(QStringLiteral("/one")), before);
+}
+
+TEST_F(CliBrowser, APasswordInTheAddressIsUsedButNeverPrinted) {
+    HttpResponse challenge;
+    challenge.status = 401;
+    challenge.headers = {{"WWW-Authenticate", "Basic realm=\"test\""}};
+    challenge.body = "<html><body>who?</body></html>";
+    server->route(QStringLiteral("/private"), challenge);
+    QString url = server->url(QStringLiteral("/private"));
+    url.replace(QStringLiteral("http://"), QStringLiteral("http://reader:s3cret-word@"));
+    const QString gallery = dir.filePath(QStringLiteral("gallery.html"));
+    QByteArray out;
+    QByteArray err;
+    run({QStringLiteral("--json"), QStringLiteral("--gallery"), gallery, QStringLiteral("-o"),
+         dir.filePath(QStringLiteral("private/")), url},
+        &out, &err);
+    // The browser answered the challenge with it.
+    EXPECT_EQ(server->lastHeaders(QStringLiteral("/private")).value("authorization"),
+              QByteArray("Basic ") + QByteArray("reader:s3cret-word").toBase64());
+    EXPECT_FALSE(out.contains("s3cret")) << out.toStdString();
+    EXPECT_FALSE(err.contains("s3cret")) << err.toStdString();
+    EXPECT_FALSE(readFile(gallery).contains("s3cret"));
+    EXPECT_TRUE(out.contains("reader@127.0.0.1")) << out.toStdString();
 }

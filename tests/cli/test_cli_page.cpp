@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace lumiclip;
 using namespace lumiclip::test;
@@ -142,6 +144,49 @@ TEST_F(CliPage, AgentHeadersSchemeScriptAndHiddenElementsShapeThePage) {
                         {QStringLiteral("--hide"), QStringLiteral("[[bad")}, &code, &err)
                      .isValid());
     EXPECT_TRUE(err.contains("--hide: [[bad")) << err.toStdString();
+
+    // A selector that opens a comment cannot swallow the rules after it: the banner is still hidden.
+    EXPECT_EQ(middle(server->url(QStringLiteral("/banner")),
+                     {QStringLiteral("--hide"), QStringLiteral(".x /*"), QStringLiteral("--hide"),
+                      QStringLiteral(".cookie-banner")}),
+              kGreen);
+}
+
+TEST_F(CliPage, AScriptThatNavigatesIsFollowedAndTheResultSaysWhereThePageLanded) {
+    server->routeHtml(QStringLiteral("/start"), "<html><body style='margin:0;background:rgb(200,0,0)'></body></html>");
+    server->routeHtml(QStringLiteral("/there"),
+                      "<html><head><title>there</title></head><body style='margin:0;background:rgb(0,160,0)'>"
+                      "</body></html>");
+    const QString script = dir.filePath(QStringLiteral("go.js"));
+    writeFile(script, "location.href = '/there';");
+    const QString output = dir.filePath(QStringLiteral("went.png"));
+    QByteArray out;
+    QByteArray err;
+    ASSERT_EQ(run(kPixels + QStringList{QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("10"),
+                                         QStringLiteral("--javascript"), script, QStringLiteral("-o"), output,
+                                         server->url(QStringLiteral("/start"))},
+                  &out, &err),
+              0)
+        << err.toStdString();
+    const QJsonObject line = QJsonDocument::fromJson(out.trimmed()).object();
+    EXPECT_EQ(line.value(QStringLiteral("final_url")).toString(), server->url(QStringLiteral("/there")));
+    EXPECT_EQ(line.value(QStringLiteral("title")).toString(), QStringLiteral("there"));
+    EXPECT_EQ(QImage(output).pixelColor(100, 75), kGreen);
+}
+
+TEST_F(CliPage, AnElementThatIsThereButNotVisibleIsNamedAsSuch) {
+    server->routeHtml(QStringLiteral("/hidden-element"),
+                      "<html><body><div id='box' style='display:none'>x</div><div id='empty'></div></body></html>");
+    for (const char* selector : {"#box", "#empty"}) {
+        int code = 0;
+        QByteArray err;
+        middle(server->url(QStringLiteral("/hidden-element")),
+               {QStringLiteral("--wait-for"), QString::fromLatin1(selector), QStringLiteral("--timeout"),
+                QStringLiteral("1")},
+               &code, &err);
+        EXPECT_EQ(code, 1);
+        EXPECT_TRUE(err.contains(QByteArray(selector) + " is on the page but was not visible")) << err.toStdString();
+    }
 }
 
 TEST_F(CliPage, BadPageOptionsAreUsageErrorsNamingTheFlag) {
@@ -155,11 +200,25 @@ TEST_F(CliPage, BadPageOptionsAreUsageErrorsNamingTheFlag) {
         {{QStringLiteral("--header"), QStringLiteral("Bad Name: x")}, "--header"},
         {{QStringLiteral("--javascript"), QStringLiteral("/nonexistent/x.js")}, "--javascript"},
         {{QStringLiteral("--hide"), QStringLiteral("")}, "--hide"},
+        // Known before any page loads: what the browser would drop or refuse, and a delay as long as the
+        // limit.
+        {{QStringLiteral("-H"), QStringLiteral("Host: elsewhere.example")}, "-H"},
+        {{QStringLiteral("-H"), QStringLiteral("content-length: 5")}, "-H"},
+        {{QStringLiteral("-H"), QStringLiteral("X-Bell: a\x07b")}, "-H"},
+        {{QStringLiteral("--user-agent"), QStringLiteral("Agent\x1b[31m")}, "--user-agent"},
+        {{QStringLiteral("--delay"), QStringLiteral("3000"), QStringLiteral("--timeout"), QStringLiteral("3")},
+         "--delay"},
+        {{QStringLiteral("--javascript"), QStringLiteral("/dev/zero")}, "--javascript"},
+        {{QStringLiteral("-f"), QStringLiteral("WEBP"), QStringLiteral("--size"), QStringLiteral("16384x100")},
+         "WEBP"},
     };
+    const int hitsBefore = server->hits(QStringLiteral("/one"));
     for (const auto& c : cases) {
         QByteArray err;
         EXPECT_EQ(run(c.args + QStringList{server->url(QStringLiteral("/one"))}, nullptr, &err), 2)
             << c.names;
         EXPECT_TRUE(err.contains(c.names)) << err.toStdString();
     }
+    // None of them loaded a page first.
+    EXPECT_EQ(server->hits(QStringLiteral("/one")), hitsBefore);
 }
