@@ -75,7 +75,12 @@ for program in lumiclip lumiclip-cli; do
   grep -q "^-rwxr-xr-x \./usr/bin/$program\$" <<<"$listing" || fail "usr/bin/$program is not an executable file"
 done
 outside=$(awk '{print $2}' <<<"$listing" | grep -v -e '^\./$' -e '^\./usr/' || true)
-[ -z "$outside" ] && pass "every file is under /usr" || fail "files outside /usr: $outside"
+local_files=$(awk '{print $2}' <<<"$listing" | grep '^\./usr/local' || true)
+if [ -z "$outside" ] && [ -z "$local_files" ]; then
+  pass "every file is under /usr, none under /usr/local"
+else
+  fail "files outside /usr or in /usr/local: $outside $local_files"
+fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
 lacking=()

@@ -152,7 +152,12 @@ QString SettingsFilePath() {
     if (!QDir::isAbsolutePath(configHome)) {
         configHome.clear();  // the base directory rules ignore relative values
     }
-    return SettingsFilePathFor(executableDir(), configHome, InstallBinDir());
+    // The Debian package puts the programs in /usr/bin whatever prefix the build was configured for.
+    const QString exeDir = executableDir();
+    const QString packageBinDir = QStringLiteral("/usr/bin");
+    return SettingsFilePathFor(exeDir, configHome,
+                               !exeDir.isEmpty() && sameFolder(exeDir, packageBinDir) ? packageBinDir
+                                                                                      : InstallBinDir());
 }
 
 }  // namespace lumiclip
