@@ -29,8 +29,8 @@ QString ExceptionText(const QJsonObject& result) {
     const QJsonObject details = result.value(QStringLiteral("exceptionDetails")).toObject();
     const QString description =
         details.value(QStringLiteral("exception")).toObject().value(QStringLiteral("description")).toString();
-    return description.isEmpty() ? details.value(QStringLiteral("text")).toString()
-                                 : description.section(QLatin1Char('\n'), 0, 0);
+    return CdpConnection::Quote(description.isEmpty() ? details.value(QStringLiteral("text")).toString()
+                                                      : description.section(QLatin1Char('\n'), 0, 0));
 }
 
 }  // namespace
@@ -147,7 +147,8 @@ void PageCapture::navigate() {
                 return;
             }
             m_loaderId = reply.result.value(QStringLiteral("loaderId")).toString();
-            m_outcome.navigationError = reply.result.value(QStringLiteral("errorText")).toString();
+            m_outcome.navigationError =
+                CdpConnection::Quote(reply.result.value(QStringLiteral("errorText")).toString());
             m_outcome.httpStatus = m_statusByLoader.value(m_loaderId);
             m_watcher.navigated(m_loaderId, m_outcome.navigationError);
         },
@@ -361,7 +362,8 @@ void PageCapture::prepareSnapshot(int step) {
             const QString bad =
                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
             if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
-                fail(QStringLiteral("--hide: %1 is not a selector the page understands").arg(bad));
+                fail(QStringLiteral("--hide: %1 is not a selector the page understands")
+                         .arg(CdpConnection::Quote(bad)));
                 return;
             }
             takeSnapshot();

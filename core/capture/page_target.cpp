@@ -46,7 +46,14 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
         [this, options](const QJsonObject& result) {
             m_answered = true;
             emit browserAnswered();
-            m_contextId = result.value(QStringLiteral("browserContextId")).toString();
+            // Identifiers go back to the browser in later calls: an absurd one is refused, not echoed.
+            QString refused;
+            m_contextId = CdpConnection::IdFrom(result, QStringLiteral("browserContextId"),
+                                                QStringLiteral("Target.createBrowserContext"), &refused);
+            if (!refused.isEmpty()) {
+                fail(refused);
+                return;
+            }
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
                                {QStringLiteral("width"), options.viewWidth},
                                {QStringLiteral("height"), options.viewHeight},
@@ -57,12 +64,26 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
             browserCall(
                 QStringLiteral("Target.createTarget"), params,
                 [this, options](const QJsonObject& created) {
-                    m_targetId = created.value(QStringLiteral("targetId")).toString();
+                    QString targetRefused;
+                    m_targetId = CdpConnection::IdFrom(created, QStringLiteral("targetId"),
+                                                       QStringLiteral("Target.createTarget"), &targetRefused);
+                    if (!targetRefused.isEmpty()) {
+                        fail(targetRefused);
+                        return;
+                    }
                     browserCall(
                         QStringLiteral("Target.attachToTarget"),
                         {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
                         [this, options](const QJsonObject& attached) {
-                            onAttached(attached.value(QStringLiteral("sessionId")).toString());
+                            QString sessionRefused;
+                            const QString sessionId = CdpConnection::IdFrom(
+                                attached, QStringLiteral("sessionId"),
+                                QStringLiteral("Target.attachToTarget"), &sessionRefused);
+                            if (!sessionRefused.isEmpty()) {
+                                fail(sessionRefused);
+                                return;
+                            }
+                            onAttached(sessionId);
                             prepare(options);
                         },
                         m_deadline());
@@ -185,7 +206,14 @@ void PageTarget::onSessionEvent(CdpSession* from, const QString& method, const Q
 
 void PageTarget::onChildAttached(const QJsonObject& params) {
     CdpConnection* connection = m_browser.connection();
-    const QString sessionId = params.value(QStringLiteral("sessionId")).toString();
+    QString error;
+    const QString sessionId = CdpConnection::IdFrom(params, QStringLiteral("sessionId"),
+                                                    QStringLiteral("Target.attachedToTarget"), &error);
+    if (!error.isEmpty()) {
+        // The child waits for a word that cannot be sent to it without echoing the id.
+        fail(error);
+        return;
+    }
     if (!connection || sessionId.isEmpty() || m_childSessions.contains(sessionId)) {
         return;
     }

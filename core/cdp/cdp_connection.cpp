@@ -3,6 +3,7 @@
 #include "core/cdp/cdp_transport.h"
 
 #include <QJsonDocument>
+#include <QPointer>
 #include <QTimer>
 
 namespace lumiclip {
@@ -18,6 +19,28 @@ CdpConnection::~CdpConnection() {
     // Nobody may hear from a connection that is being destroyed.
     m_pending.clear();
     m_sessions.clear();
+    m_received.clear();
+}
+
+QString CdpConnection::Quote(const QString& text) {
+    if (text.size() <= kMaxQuotedChars) {
+        return text;
+    }
+    return text.left(kMaxQuotedChars) + QStringLiteral("... (%1 characters in all)").arg(text.size());
+}
+
+QString CdpConnection::IdFrom(const QJsonObject& result, const QString& key, const QString& method,
+                              QString* error) {
+    QString id = result.value(key).toString();
+    if (id.size() > kMaxIdChars) {
+        *error = QStringLiteral(
+                     "%1: the browser sent a %2 of %3 characters, more than the %4 an identifier may have")
+                     .arg(method, key)
+                     .arg(id.size())
+                     .arg(kMaxIdChars);
+        return {};
+    }
+    return id;
 }
 
 bool CdpConnection::isOpen() const {
@@ -92,7 +115,30 @@ void CdpConnection::onMessage(const QByteArray& message) {
         close(QStringLiteral("unreadable message from browser: %1").arg(why));
         return;
     }
-    const QJsonObject object = doc.object();
+    // Handled from the event loop, once the transport has let go of the text: a handler copies what it
+    // wants out of the message (a screenshot's data, as UTF-16, twice the size of the text), and a
+    // message can be a few hundred megabytes.
+    m_received.append(doc.object());
+    if (!m_handlingQueued) {
+        m_handlingQueued = true;
+        QTimer::singleShot(0, this, &CdpConnection::handleReceived);
+    }
+}
+
+void CdpConnection::handleReceived() {
+    m_handlingQueued = false;
+    // A handler may close or even delete this connection.
+    QPointer<CdpConnection> self(this);
+    while (!m_received.isEmpty()) {
+        const QJsonObject object = m_received.takeFirst();
+        handle(object);
+        if (!self) {
+            return;
+        }
+    }
+}
+
+void CdpConnection::handle(const QJsonObject& object) {
     const auto idValue = object.value(QStringLiteral("id"));
     if (!idValue.isUndefined()) {
         auto it = m_pending.find(idValue.toInt());
@@ -105,7 +151,7 @@ void CdpConnection::onMessage(const QByteArray& message) {
         const QJsonValue error = object.value(QStringLiteral("error"));
         if (error.isObject()) {
             reply.error = pending.method + QStringLiteral(": ") +
-                          error.toObject().value(QStringLiteral("message")).toString();
+                          Quote(error.toObject().value(QStringLiteral("message")).toString());
         } else {
             reply.ok = true;
             reply.result = object.value(QStringLiteral("result")).toObject();
@@ -132,6 +178,12 @@ void CdpConnection::onMessage(const QByteArray& message) {
 
 void CdpConnection::onClosed(const QString& reason) {
     m_closeReason = reason;
+    // What the browser said before it went is heard first, as it always was.
+    QPointer<CdpConnection> self(this);
+    handleReceived();
+    if (!self) {
+        return;
+    }
     QHash<int, Pending> pending;
     pending.swap(m_pending);
     for (auto it = pending.begin(); it != pending.end(); ++it) {

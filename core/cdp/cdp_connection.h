@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -51,6 +52,18 @@ public:
     void close(const QString& reason);
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
 
+    // Longest identifier (of a context, a target or a session) taken from the browser: an identifier is
+    // sent back in later calls, and a browser's are a few dozen characters.
+    static constexpr qsizetype kMaxIdChars = 1024;
+    // Longest stretch of the browser's own text that an error quotes.
+    static constexpr qsizetype kMaxQuotedChars = 300;
+    // The browser's text as an error quotes it: at most kMaxQuotedChars, and saying so when cut.
+    static QString Quote(const QString& text);
+    // The identifier named key in method's answer (or event); empty with *error naming method and key
+    // when it is longer than kMaxIdChars.
+    static QString IdFrom(const QJsonObject& result, const QString& key, const QString& method,
+                          QString* error);
+
 signals:
     // An event that belongs to no session (Target.*, Inspector.* of the browser).
     void browserEvent(const QString& method, const QJsonObject& params);
@@ -68,6 +81,8 @@ private:
     };
 
     void onMessage(const QByteArray& message);
+    void handleReceived();
+    void handle(const QJsonObject& object);
     void onClosed(const QString& reason);
     void expire(int id, int timeoutMs);
     void deliverLater(Pending pending, CdpReply reply);
@@ -76,6 +91,9 @@ private:
     int m_nextId = 1;
     QHash<int, Pending> m_pending;
     QHash<QString, SessionSink> m_sessions;
+    // Messages parsed, not yet handled.
+    QList<QJsonObject> m_received;
+    bool m_handlingQueued = false;
     QString m_closeReason;
     bool m_heardFromPeer = false;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace lumiclip {
 
@@ -122,9 +123,18 @@ void PipeTransport::onReadable() {
         if (end < 0) {
             break;
         }
-        const QByteArray message = m_readBuffer.mid(start, end - start);
-        start = end + 1;
-        m_scanFrom = start;
+        QByteArray message;
+        if (start == 0 && end == m_readBuffer.size() - 1) {
+            // The buffer holds this message alone, as it does whenever a large one has come in pieces:
+            // handed on as it is rather than copied (a copy of 256 MB is 256 MB more).
+            m_readBuffer.truncate(end);
+            message = std::exchange(m_readBuffer, QByteArray());
+            m_scanFrom = 0;
+        } else {
+            message = m_readBuffer.mid(start, end - start);
+            start = end + 1;
+            m_scanFrom = start;
+        }
         emit messageReceived(message);
         if (!self || !m_open) {
             return;

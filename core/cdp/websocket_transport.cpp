@@ -8,7 +8,9 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QWebSocket>
 
 namespace lumiclip {
@@ -28,6 +30,30 @@ QString handshakeError(const QString& socketError) {
     QString text = socketError;
     text.remove(QRegularExpression(QStringLiteral("^QWebSocketPrivate::\\w+: ")));
     return text;
+}
+
+// text in UTF-8, in an array of exactly its size. QString::toUtf8 reserves three bytes a character and
+// keeps them: for a message of 256 MB, 768 MB held for as long as the message is.
+QByteArray Utf8Of(QStringView text) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += 3;  // a lone surrogate is written as U+FFFD, three bytes too
+        }
+    }
+    QByteArray utf8(bytes, Qt::Uninitialized);
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+    const char* end = encoder.appendToBuffer(utf8.data(), text);
+    utf8.truncate(end - utf8.constData());
+    return utf8;
 }
 
 bool isSocketScheme(const QString& scheme) {
@@ -137,6 +163,7 @@ void WebSocketTransport::close(const QString& reason) {
     m_open = false;
     m_connected = false;
     m_pending.clear();
+    m_incoming.clear();
     m_connectTimer.stop();
     m_keepAlive.stop();
     if (m_lookup >= 0) {
@@ -258,19 +285,49 @@ void WebSocketTransport::openSocket(const QUrl& socketUrl) {
     });
     connect(m_socket, &QWebSocket::textMessageReceived, this, [this](const QString& message) {
         m_lastHeard.start();
-        emit messageReceived(message.toUtf8());
+        queueIncoming(Utf8Of(message));
     });
     connect(m_socket, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& message) {
         m_lastHeard.start();
-        emit messageReceived(message);
+        queueIncoming(message);
     });
     connect(m_socket, &QWebSocket::pong, this, [this] { m_lastHeard.start(); });
     connect(m_socket, &QWebSocket::disconnected, this, &WebSocketTransport::onSocketClosed);
     m_socket->open(socketUrl);
 }
 
+void WebSocketTransport::queueIncoming(QByteArray message) {
+    // Handed on from the event loop rather than from the socket's signal: the socket holds a text
+    // message as UTF-16, twice the size of its UTF-8, until its signal returns, and the message is
+    // parsed and used by whoever receives it.
+    m_incoming.append(std::move(message));
+    if (!m_deliveryQueued) {
+        m_deliveryQueued = true;
+        QTimer::singleShot(0, this, &WebSocketTransport::deliverIncoming);
+    }
+}
+
+void WebSocketTransport::deliverIncoming() {
+    m_deliveryQueued = false;
+    // The receivers may close or even delete this transport.
+    QPointer<WebSocketTransport> self(this);
+    while (m_open && !m_incoming.isEmpty()) {
+        const QByteArray message = m_incoming.takeFirst();
+        emit messageReceived(message);
+        if (!self) {
+            return;
+        }
+    }
+}
+
 void WebSocketTransport::onSocketClosed() {
     if (!m_open) {
+        return;
+    }
+    // What the peer said before it closed comes first, as on the pipe.
+    QPointer<WebSocketTransport> self(this);
+    deliverIncoming();
+    if (!self || !m_open) {
         return;
     }
     if (!m_connected) {

@@ -52,12 +52,17 @@ private:
     void onVersionAnswer(QNetworkReply* reply, const QUrl& endpoint);
     void openSocket(const QUrl& socketUrl);
     void onSocketClosed();
+    void queueIncoming(QByteArray message);
+    void deliverIncoming();
 
     QString m_name;
     int m_lookup = -1;
     bool m_open = true;
     bool m_connected = false;
     QList<QByteArray> m_pending;
+    // Messages received, not yet handed on.
+    QList<QByteArray> m_incoming;
+    bool m_deliveryQueued = false;
     QTimer m_connectTimer;
     QTimer m_keepAlive;
     QElapsedTimer m_lastHeard;

@@ -184,3 +184,57 @@ TEST(CdpConnection, GarbageFromThePeerClosesTheConnection) {
     ASSERT_TRUE(waitUntil([&] { return !error.isEmpty(); }, 2000));
     EXPECT_TRUE(error.contains(QStringLiteral("unreadable message")));
 }
+
+TEST(CdpConnection, WhatThePeerSaidBeforeItClosedIsHeardBeforeTheClose) {
+    FakePeer fake;
+    fake.script = [&](const QJsonObject& m) {
+        fake.reply(m, {{QStringLiteral("n"), 1}});
+        fake.send({{QStringLiteral("method"), QStringLiteral("Target.targetDestroyed")}});
+        fake.peer->close(QStringLiteral("gone"));
+    };
+    QObject context;
+    QStringList heard;
+    QObject::connect(fake.connection, &CdpConnection::browserEvent, &context,
+                     [&](const QString& method, const QJsonObject&) { heard.append(method); });
+    QObject::connect(fake.connection, &CdpConnection::closed, &context,
+                     [&](const QString& reason) { heard.append(QStringLiteral("closed: ") + reason); });
+    fake.connection->call(
+        QStringLiteral("Target.createTarget"), {}, {}, 5000, &context, [&](const CdpReply& r) {
+            heard.append(r.ok ? QStringLiteral("answer %1").arg(r.result.value(QStringLiteral("n")).toInt())
+                              : r.error);
+        });
+    ASSERT_TRUE(waitUntil([&] { return heard.size() == 3; }, 3000));
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("answer 1"), QStringLiteral("Target.targetDestroyed"),
+                                  QStringLiteral("closed: browser pipe closed")}));
+}
+
+TEST(CdpConnection, ABrowsersErrorIsQuotedOnlyInPartAndAnIdentifierOnlyWhenShort) {
+    FakePeer fake;
+    const QString huge(CdpConnection::kMaxQuotedChars * 1000, QLatin1Char('z'));
+    fake.script = [&](const QJsonObject& m) {
+        fake.send({{QStringLiteral("id"), m.value(QStringLiteral("id"))},
+                   {QStringLiteral("error"), QJsonObject{{QStringLiteral("message"), huge}}}});
+    };
+    QObject context;
+    QString error;
+    fake.connection->call(QStringLiteral("Page.navigate"), {}, {}, 5000, &context,
+                          [&](const CdpReply& r) { error = r.error; });
+    ASSERT_TRUE(waitUntil([&] { return !error.isEmpty(); }, 3000));
+    EXPECT_EQ(error, QStringLiteral("Page.navigate: ") + huge.left(CdpConnection::kMaxQuotedChars) +
+                         QStringLiteral("... (%1 characters in all)").arg(huge.size()));
+    EXPECT_EQ(CdpConnection::Quote(QStringLiteral("short")), QStringLiteral("short"));
+
+    QString refused;
+    const QString longest(CdpConnection::kMaxIdChars, QLatin1Char('i'));
+    EXPECT_EQ(CdpConnection::IdFrom({{QStringLiteral("targetId"), longest}}, QStringLiteral("targetId"),
+                                    QStringLiteral("Target.createTarget"), &refused),
+              longest);
+    EXPECT_TRUE(refused.isEmpty());
+    EXPECT_TRUE(CdpConnection::IdFrom({{QStringLiteral("targetId"), longest + QLatin1Char('i')}},
+                                      QStringLiteral("targetId"), QStringLiteral("Target.createTarget"),
+                                      &refused)
+                    .isEmpty());
+    EXPECT_TRUE(
+        refused.startsWith(QStringLiteral("Target.createTarget: the browser sent a targetId of 1025")))
+        << refused.toStdString();
+}

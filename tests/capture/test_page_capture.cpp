@@ -2,6 +2,8 @@
 // the real one (whose suites stay beside this one).
 #include "page_capture_fixture.h"
 
+#include <QJsonDocument>
+
 using namespace lumiclip;
 using namespace lumiclip::test;
 
@@ -255,4 +257,72 @@ TEST_F(PageCaptureScripted, AgentHeadersAndSchemeArePartOfTheSetUp) {
                   .value(QStringLiteral("X-One"))
                   .toString(),
               QStringLiteral("1"));
+}
+
+TEST_F(PageCaptureScripted, AnAbsurdlyLongIdentifierIsRefusedNamingTheMethodAndNeverSentBack) {
+    // Each identifier the browser hands us goes back to it in later calls; a hostile endpoint could make
+    // every one of them hundreds of megabytes.
+    const QString huge(2 * 1024 * 1024, QLatin1Char('x'));
+    const struct {
+        const char* method;
+        const char* key;
+        bool event;  // the child's session comes in an event of the page's session
+    } cases[] = {
+        {"Target.createBrowserContext", "browserContextId", false},
+        {"Target.createTarget", "targetId", false},
+        {"Target.attachToTarget", "sessionId", false},
+        {"Target.attachedToTarget", "sessionId", true},
+    };
+    for (const auto& c : cases) {
+        const QString from = QString::fromLatin1(c.method);
+        const QString key = QString::fromLatin1(c.key);
+        QList<QJsonObject> sent;
+        onCall = [&](ScriptedBrowser& peer, const QJsonObject& call) {
+            sent.append(call);
+            if (c.event && method(call) == QStringLiteral("Target.setAutoAttach") &&
+                call.value(QStringLiteral("sessionId")).toString() == kSession) {
+                peer.reply(call);
+                peer.event(from,
+                           {{key, huge},
+                            {QStringLiteral("targetInfo"),
+                             QJsonObject{{QStringLiteral("type"), QStringLiteral("iframe")}}}},
+                           kSession);
+                return true;
+            }
+            if (!c.event && method(call) == from) {
+                peer.reply(call, {{key, huge}});
+                return true;
+            }
+            return false;
+        };
+        onNavigate = [](ScriptedBrowser& peer, const QJsonObject&) {
+            peer.hangUp(QStringLiteral("never loads"));  // a capture that got this far fails anyway
+        };
+        ASSERT_TRUE(run()) << c.method;
+        EXPECT_FALSE(capture->outcome().ok) << c.method;
+        EXPECT_EQ(capture->outcome().error.left(200).toStdString(),
+                  QStringLiteral("%1: the browser sent a %2 of %3 characters, more than the 1024 an "
+                                 "identifier may have")
+                      .arg(from, key)
+                      .arg(huge.size())
+                      .toStdString())
+            << c.method;
+        for (const QJsonObject& call : std::as_const(sent)) {
+            EXPECT_LT(QJsonDocument(call).toJson(QJsonDocument::Compact).size(), 4096)
+                << c.method << " echoed in " << method(call).toStdString();
+        }
+    }
+}
+
+TEST_F(PageCaptureScripted, TheBrowsersTextInAnErrorIsCutShort) {
+    const QString huge = QStringLiteral("net::ERR_") + QString(1024 * 1024, QLatin1Char('y'));
+    onNavigate = [&](ScriptedBrowser& peer, const QJsonObject& call) { peer.error(call, huge); };
+    ASSERT_TRUE(run());
+    EXPECT_FALSE(capture->outcome().ok);
+    const QString error = capture->outcome().error;
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Page.navigate: net::ERR_yyy")))
+        << error.left(80).toStdString();
+    EXPECT_TRUE(error.endsWith(QStringLiteral("... (%1 characters in all)").arg(huge.size())))
+        << error.right(80).toStdString();
+    EXPECT_LT(error.size(), 400);
 }

@@ -196,3 +196,39 @@ TEST(WebSocketTransport, TheVersionAnswerNamesTheSocketAtTheAddressAsked) {
                       "http://h:1 is not a DevTools endpoint: its /json/version names no browser socket"));
     }
 }
+
+TEST_F(Peer, ABigMessageArrivesIntactInUtf8AndWhatCameBeforeTheCloseComesFirst) {
+    WebSocketTransport transport(url(), 5000);
+    QList<QByteArray> messages;
+    QStringList order;
+    QObject::connect(&transport, &CdpTransport::messageReceived, &transport, [&](const QByteArray& message) {
+        messages.append(message);
+        order.append(QStringLiteral("message"));
+    });
+    QObject::connect(&transport, &CdpTransport::closed, &transport,
+                     [&](const QString&) { order.append(QStringLiteral("closed")); });
+    transport.send(R"({"id":1})");
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 1; }, 5000));
+
+    // 64 MB of one-, two-, three- and four-byte characters (the last a surrogate pair in UTF-16).
+    const QByteArray piece = QStringLiteral("Ab\u00e9\u20ac\U0001F600 ").toUtf8();
+    QByteArray big = R"({"id":1,"result":{"data":")";
+    big.reserve(64 * 1024 * 1024 + 64);
+    while (big.size() < 64 * 1024 * 1024) {
+        big += piece;
+    }
+    big += R"("}})";
+    // In one frame, as a browser sends it (Qt's own sender, splitting, can cut a surrogate pair in two).
+    client->setOutgoingFrameSize(big.size());
+    client->sendTextMessage(QString::fromUtf8(big));
+    client->sendBinaryMessage(R"({"id":2})");
+    ASSERT_TRUE(waitUntil([&] { return client->bytesToWrite() == 0; }, 30000));
+    client->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("done"));
+    ASSERT_TRUE(waitUntil([&] { return order.contains(QStringLiteral("closed")); }, 30000));
+    EXPECT_EQ(order,
+              (QStringList{QStringLiteral("message"), QStringLiteral("message"), QStringLiteral("closed")}));
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0].size(), big.size());
+    EXPECT_TRUE(messages[0] == big) << "the text arrives as the same UTF-8";
+    EXPECT_EQ(messages[1], QByteArray(R"({"id":2})"));
+}
