@@ -14,7 +14,8 @@ bool ReadAddressList(QIODevice& device, const QString& source, QStringList* urls
             return true;
         }
         if (urls->size() >= limits.maxAddresses) {
-            *error = QStringLiteral("%1 holds more than %2 addresses: split it, or capture it in parts with --shard")
+            *error = QStringLiteral(
+                         "%1 holds more than %2 addresses: split it, or capture it in parts with --shard")
                          .arg(source, QString::number(limits.maxAddresses));
             return false;
         }

@@ -88,10 +88,15 @@ bool HasControlCharacter(const QString& text) {
 }
 
 const QStringList& BrowserOwnedHeaders() {
-    static const QStringList names{
-        QStringLiteral("Host"),       QStringLiteral("Content-Length"), QStringLiteral("Transfer-Encoding"),
-        QStringLiteral("Connection"), QStringLiteral("Keep-Alive"),     QStringLiteral("Upgrade"),
-        QStringLiteral("Proxy-Connection"), QStringLiteral("TE"),       QStringLiteral("Trailer")};
+    static const QStringList names{QStringLiteral("Host"),
+                                   QStringLiteral("Content-Length"),
+                                   QStringLiteral("Transfer-Encoding"),
+                                   QStringLiteral("Connection"),
+                                   QStringLiteral("Keep-Alive"),
+                                   QStringLiteral("Upgrade"),
+                                   QStringLiteral("Proxy-Connection"),
+                                   QStringLiteral("TE"),
+                                   QStringLiteral("Trailer")};
     return names;
 }
 
@@ -149,7 +154,8 @@ bool ParsePageOption(const QString& flag, const QString& value, CaptureOptions* 
         }
         // The browser drops these without a word: they describe the connection, which is its own.
         if (BrowserOwnedHeaders().contains(name, Qt::CaseInsensitive)) {
-            return refuse(QStringLiteral("sets %1, which the browser decides itself and would drop").arg(name));
+            return refuse(
+                QStringLiteral("sets %1, which the browser decides itself and would drop").arg(name));
         }
         capture->headers.append({name, headerValue});
     } else if (flag == QStringLiteral("--javascript")) {

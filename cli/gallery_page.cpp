@@ -107,8 +107,9 @@ QByteArray GalleryHtml(const QList<BatchResult>& results, const QString& gallery
         if (result.ok) {
             const QSize size = shown[i];
             const auto side = [](const char* name, int value) {
-                return value > 0 ? QStringLiteral(" %1=\"%2\"").arg(QLatin1String(name), QString::number(value))
-                                 : QString();
+                return value > 0
+                           ? QStringLiteral(" %1=\"%2\"").arg(QLatin1String(name), QString::number(value))
+                           : QString();
             };
             html += QStringLiteral("<img class=\"shot\" src=\"%1\"%2 alt=\"\">")
                         // In one pass: a percent-encoded "%3A" in the path is no placeholder.

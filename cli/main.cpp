@@ -17,9 +17,9 @@
 
 #include <unistd.h>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -40,8 +40,8 @@ bool readAddressList(const QString& source, QStringList* urls, QString* error) {
         *error = QStringLiteral("cannot read %1: %2").arg(source, file.errorString());
         return false;
     }
-    return ReadAddressList(file, source == QStringLiteral("-") ? QStringLiteral("standard input") : source, urls,
-                           error);
+    return ReadAddressList(file, source == QStringLiteral("-") ? QStringLiteral("standard input") : source,
+                           urls, error);
 }
 
 // Whether files can be made in folder, which is created when missing; false with *error naming what
@@ -51,8 +51,8 @@ bool prepareFolder(const QString& folder, const QString& what, bool create, QStr
     if (!info.isDir()) {
         if (info.exists() || !create || !QDir().mkpath(folder)) {
             *error = info.exists() ? QStringLiteral("%1 %2 is not a folder").arg(what, PrintableText(folder))
-                     : create     ? QStringLiteral("cannot create %1 %2").arg(what, PrintableText(folder))
-                                  : QStringLiteral("%1 %2 does not exist").arg(what, PrintableText(folder));
+                     : create      ? QStringLiteral("cannot create %1 %2").arg(what, PrintableText(folder))
+                                   : QStringLiteral("%1 %2 does not exist").arg(what, PrintableText(folder));
             return false;
         }
     }
@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
         const QFileInfo gallery(options.gallery);
         if (gallery.isDir()) {
             error = QStringLiteral("--gallery: %1 is a folder").arg(PrintableText(options.gallery));
-        } else if (!prepareFolder(gallery.absolutePath(), QStringLiteral("the gallery's folder"), true, &error)) {
+        } else if (!prepareFolder(gallery.absolutePath(), QStringLiteral("the gallery's folder"), true,
+                                  &error)) {
             error = QStringLiteral("--gallery: ") + error;
         } else {
             error.clear();

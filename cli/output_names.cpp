@@ -44,7 +44,8 @@ QString CutText(const QString& text, qsizetype maxCharacters, qsizetype maxBytes
     qsizetype bytes = 0;
     qsizetype end = 0;
     while (end < text.size()) {
-        const bool pair = text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate();
+        const bool pair =
+            text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate();
         const char32_t code = pair ? QChar::surrogateToUcs4(text[end], text[end + 1]) : text[end].unicode();
         const qsizetype size = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
         if (characters + 1 > maxCharacters || bytes + size > maxBytes) {
@@ -189,9 +190,10 @@ QString FileNameFromTemplate(const QString& nameTemplate, const QString& url, qs
         } else if (name == QStringLiteral("path")) {
             parts.append({SafeNamePart(parsed.path()), false});
         } else if (name == QStringLiteral("hash")) {
-            parts.append({QString::fromLatin1(
-                              QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(10)),
-                          true});
+            parts.append(
+                {QString::fromLatin1(
+                     QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex().left(10)),
+                 true});
         }
         from = close + 1;
     }

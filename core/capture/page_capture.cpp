@@ -66,7 +66,8 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
         fail(reason);
     });
     connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
-    connect(&m_watcher, &ReadyWatcher::settleWanted, this, [this] { settle([this] { m_watcher.settled(); }); });
+    connect(&m_watcher, &ReadyWatcher::settleWanted, this,
+            [this] { settle([this] { m_watcher.settled(); }); });
 }
 
 PageCapture::~PageCapture() = default;
@@ -276,7 +277,8 @@ void PageCapture::settle(std::function<void()> done) {
     // takes the evaluation with it; that answer is as good.
     session->call(
         QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"), QStringLiteral("new Promise(function (done) { setTimeout(done, 0); })")},
+        {{QStringLiteral("expression"),
+          QStringLiteral("new Promise(function (done) { setTimeout(done, 0); })")},
          {QStringLiteral("awaitPromise"), true}},
         this,
         [this, done = std::move(done)](const CdpReply&) {
@@ -343,21 +345,22 @@ void PageCapture::prepareSnapshot(int step) {
         // refuses): a selector is then parsed as a selector and nothing else, so that one
         // cannot open a comment or a block that swallows the rules after it ("x /*"). One the page's
         // parser refuses is named.
-        const QString hide = QStringLiteral(
-                                 "(function (selectors) {"
-                                 "  var sheet = new CSSStyleSheet();"
-                                 "  for (var i = 0; i < selectors.length; ++i) {"
-                                 "    try { document.querySelector(selectors[i]); }"
-                                 "    catch (e) { return selectors[i]; }"
-                                 "    var rule = sheet.cssRules[sheet.insertRule("
-                                 "        'lumiclip-unset { display: none !important; }', sheet.cssRules.length)];"
-                                 "    rule.selectorText = selectors[i];"
-                                 "    if (rule.selectorText === 'lumiclip-unset') return selectors[i];"
-                                 "  }"
-                                 "  document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);"
-                                 "  return '';"
-                                 "})([%1])")
-                                 .arg(selectors.join(QLatin1Char(',')));
+        const QString hide =
+            QStringLiteral(
+                "(function (selectors) {"
+                "  var sheet = new CSSStyleSheet();"
+                "  for (var i = 0; i < selectors.length; ++i) {"
+                "    try { document.querySelector(selectors[i]); }"
+                "    catch (e) { return selectors[i]; }"
+                "    var rule = sheet.cssRules[sheet.insertRule("
+                "        'lumiclip-unset { display: none !important; }', sheet.cssRules.length)];"
+                "    rule.selectorText = selectors[i];"
+                "    if (rule.selectorText === 'lumiclip-unset') return selectors[i];"
+                "  }"
+                "  document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);"
+                "  return '';"
+                "})([%1])")
+                .arg(selectors.join(QLatin1Char(',')));
         evaluate(hide, [this](const QJsonObject& result) {
             const QString bad =
                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();

@@ -314,7 +314,8 @@ void ReadyWatcher::timeLimitReached() {
         // An element that is there but shows nothing is a different fault from one never made.
         const QString seconds = QString::number(m_limits.pageMs / 1000.0);
         fail(m_element == ElementState::NotVisible
-                 ? QStringLiteral("%1 is on the page but was not visible (hidden, or an empty box) within %2 s")
+                 ? QStringLiteral(
+                       "%1 is on the page but was not visible (hidden, or an empty box) within %2 s")
                        .arg(m_waitFor, seconds)
                  : QStringLiteral("%1 did not appear within %2 s").arg(m_waitFor, seconds));
     } else if (m_stage == Stage::Delay || m_stage == Stage::Settling) {

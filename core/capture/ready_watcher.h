@@ -42,7 +42,8 @@ public:
     void frameStoppedLoading(const QString& frameId);
     // Page.frameStartedNavigating: a frame began loading another document (navigationType "reload",
     // "differentDocument", ...; the same-document kinds load nothing).
-    void frameStartedNavigating(const QString& frameId, const QString& loaderId, const QString& navigationType);
+    void frameStartedNavigating(const QString& frameId, const QString& loaderId,
+                                const QString& navigationType);
     // Page.frameNavigated: a frame's new document was committed.
     void frameNavigated(const QString& frameId, const QString& loaderId);
     // Page.frameScheduledNavigation and Page.frameClearedScheduledNavigation: a navigation the page

@@ -109,9 +109,8 @@ void CdpConnection::onMessage(const QByteArray& message) {
     if (!doc.isObject()) {
         // A peer that speaks something else cannot be trusted with further calls.
         // Valid JSON that is no object has no parse error to name.
-        const QString why = parseError.error == QJsonParseError::NoError
-                                ? QStringLiteral("not a JSON object")
-                                : parseError.errorString();
+        const QString why = parseError.error == QJsonParseError::NoError ? QStringLiteral("not a JSON object")
+                                                                         : parseError.errorString();
         close(QStringLiteral("unreadable message from browser: %1").arg(why));
         return;
     }

@@ -62,7 +62,9 @@ bool isProtectedLink(const QByteArray& path) {
     struct stat link {};
     struct stat folder {};
     const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folderPath = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    const QByteArray folderPath = slash < 0    ? QByteArray(".")
+                                  : slash == 0 ? QByteArray("/")
+                                               : path.left(slash);
     if (::lstat(path.constData(), &link) != 0 || ::stat(folderPath.constData(), &folder) != 0) {
         return false;
     }
@@ -76,8 +78,8 @@ constexpr int kNowARegularFile = -1;
 // Writes bytes into a device or FIFO as it is. A FIFO nobody reads fails at once (ENXIO) rather than
 // waiting for a reader forever. Returns 0, an errno, or kNowARegularFile.
 int writeIntoSpecialFile(const QByteArray& path, const QByteArray& bytes, bool noFollow) {
-    const int fd = ::open(path.constData(),
-                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return errno;
     }

@@ -155,9 +155,9 @@ QString SettingsFilePath() {
     // The Debian package puts the programs in /usr/bin whatever prefix the build was configured for.
     const QString exeDir = executableDir();
     const QString packageBinDir = QStringLiteral("/usr/bin");
-    return SettingsFilePathFor(exeDir, configHome,
-                               !exeDir.isEmpty() && sameFolder(exeDir, packageBinDir) ? packageBinDir
-                                                                                      : InstallBinDir());
+    return SettingsFilePathFor(
+        exeDir, configHome,
+        !exeDir.isEmpty() && sameFolder(exeDir, packageBinDir) ? packageBinDir : InstallBinDir());
 }
 
 }  // namespace lumiclip

@@ -367,7 +367,8 @@ TEST(ImageWriterLinks, ANameOfOursReplacesALinkPlantedUnderItAndNeverItsTarget) 
     options.outputNameMade = true;
     options.imageWidth = 10;
     options.imageHeight = 10;
-    ASSERT_TRUE(WriteViewImage(solidRendering(810, 600, Qt::red), options, encoderFor(QStringLiteral("JPG")), &error))
+    ASSERT_TRUE(
+        WriteViewImage(solidRendering(810, 600, Qt::red), options, encoderFor(QStringLiteral("JPG")), &error))
         << error.toStdString();
     EXPECT_EQ(readFile(victim), QByteArray("ssh-ed25519 AAAA"));
     EXPECT_FALSE(QFileInfo(planted).isSymLink());

@@ -230,7 +230,9 @@ TEST_F(PageCaptureScripted, TheWaitConditionAndTheElementAreTheWatchersToDecide)
             return false;
         }
         ++probes;
-        peer.reply(call, {{QStringLiteral("result"), QJsonObject{{QStringLiteral("value"), probes == 3}}}});
+        peer.reply(call, {{QStringLiteral("result"),
+                           QJsonObject{{QStringLiteral("value"), probes == 3 ? QStringLiteral("visible")
+                                                                             : QStringLiteral("missing")}}}});
         return true;
     };
     ASSERT_TRUE(run());
@@ -325,4 +327,73 @@ TEST_F(PageCaptureScripted, TheBrowsersTextInAnErrorIsCutShort) {
     EXPECT_TRUE(error.endsWith(QStringLiteral("... (%1 characters in all)").arg(huge.size())))
         << error.right(80).toStdString();
     EXPECT_LT(error.size(), 400);
+}
+
+TEST_F(PageCaptureScripted, ANavigationThePageSetsOffIsFollowedAndALateRefreshIsNot) {
+    const QString next = QStringLiteral("L2");
+    const auto frameEvent = [](const char* name, QJsonObject params) {
+        params.insert(QStringLiteral("frameId"), kTarget);
+        return std::make_pair(QString::fromLatin1(name), params);
+    };
+    // The page loads, then a refresh of 0 s takes it to another document, whose answer is a 404.
+    bool refreshed = false;
+    onNavigate = [&](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
+    onCall = [&](ScriptedBrowser& peer, const QJsonObject& call) {
+        // The settling round trip after the first load: the refresh was scheduled meanwhile.
+        if (method(call) != QStringLiteral("Runtime.evaluate") || refreshed ||
+            !params(call)
+                 .value(QStringLiteral("expression"))
+                 .toString()
+                 .contains(QStringLiteral("setTimeout"))) {
+            return false;
+        }
+        refreshed = true;
+        for (const auto& [name, event] :
+             {frameEvent("Page.frameScheduledNavigation", {{QStringLiteral("delay"), 0}}),
+              frameEvent("Page.frameStartedNavigating",
+                         {{QStringLiteral("loaderId"), next},
+                          {QStringLiteral("navigationType"), QStringLiteral("differentDocument")}}),
+              frameEvent("Page.frameClearedScheduledNavigation", {})}) {
+            peer.event(name, event, kSession);
+        }
+        peer.reply(call);
+        peer.event(QStringLiteral("Network.responseReceived"),
+                   {{QStringLiteral("type"), QStringLiteral("Document")},
+                    {QStringLiteral("frameId"), kTarget},
+                    {QStringLiteral("loaderId"), next},
+                    {QStringLiteral("response"), QJsonObject{{QStringLiteral("status"), 404}}}},
+                   kSession);
+        peer.event(QStringLiteral("Page.frameNavigated"),
+                   {{QStringLiteral("frame"),
+                     QJsonObject{{QStringLiteral("id"), kTarget}, {QStringLiteral("loaderId"), next}}}},
+                   kSession);
+        peer.event(QStringLiteral("Page.lifecycleEvent"), lifecycle(kTarget, next), kSession);
+        return true;
+    };
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_TRUE(refreshed);
+    EXPECT_EQ(capture->outcome().httpStatus, 404);
+    // The snapshot came after the new document's load, not during the navigation.
+    const QStringList sent = methodsSent();
+    EXPECT_EQ(sent.count(QStringLiteral("Page.captureScreenshot")), 1);
+
+    // A refresh due in five minutes is not waited for.
+    onCall = [&](ScriptedBrowser& peer, const QJsonObject& call) {
+        if (method(call) == QStringLiteral("Runtime.evaluate") &&
+            params(call)
+                .value(QStringLiteral("expression"))
+                .toString()
+                .contains(QStringLiteral("setTimeout"))) {
+            const auto [name, event] =
+                frameEvent("Page.frameScheduledNavigation", {{QStringLiteral("delay"), 300}});
+            peer.event(name, event, kSession);
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_LT(clock.elapsed(), 3000);
 }

@@ -85,9 +85,10 @@ TEST_F(PageCaptureScripted, AFullPageOrAnElementIsMeasuredThenCapturedByItsBox) 
         EXPECT_EQ(shot.value(QStringLiteral("clip")).toObject(), clip) << c.name;
         EXPECT_TRUE(shot.value(QStringLiteral("captureBeyondViewport")).toBool()) << c.name;
         const QStringList sent = methodsSent().mid(before);
+        // The measuring is the last evaluation (the first lets the page settle after its load).
         EXPECT_LT(sent.indexOf(QStringLiteral("Runtime.terminateExecution")),
-                  sent.indexOf(QStringLiteral("Runtime.evaluate")));
-        EXPECT_LT(sent.indexOf(QStringLiteral("Runtime.evaluate")),
+                  sent.lastIndexOf(QStringLiteral("Runtime.evaluate")));
+        EXPECT_LT(sent.lastIndexOf(QStringLiteral("Runtime.evaluate")),
                   sent.indexOf(QStringLiteral("Page.captureScreenshot")));
         if (c.kind == CaptureKind::Element) {
             // The selector reaches the page as a string literal, quotes and all.
