@@ -183,6 +183,16 @@ TEST(CdpConnection, GarbageFromThePeerClosesTheConnection) {
     fake.peer->send("this is not json");
     ASSERT_TRUE(waitUntil([&] { return !error.isEmpty(); }, 2000));
     EXPECT_TRUE(error.contains(QStringLiteral("unreadable message")));
+
+    // JSON that is no object has no parse error to give: the reason says what it is instead.
+    FakePeer array;
+    QString arrayError;
+    array.connection->call(QStringLiteral("Page.enable"), {}, {}, 5000, &context,
+                           [&](const CdpReply& r) { arrayError = r.error; });
+    array.peer->send("[1, 2]");
+    ASSERT_TRUE(waitUntil([&] { return !arrayError.isEmpty(); }, 2000));
+    EXPECT_TRUE(arrayError.contains(QStringLiteral("not a JSON object"))) << arrayError.toStdString();
+    EXPECT_FALSE(arrayError.contains(QStringLiteral("no error"))) << arrayError.toStdString();
 }
 
 TEST(CdpConnection, WhatThePeerSaidBeforeItClosedIsHeardBeforeTheClose) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -453,4 +454,35 @@ TEST_F(CliBrowser, APasswordInTheAddressIsUsedButNeverPrinted) {
     EXPECT_FALSE(err.contains("s3cret")) << err.toStdString();
     EXPECT_FALSE(readFile(gallery).contains("s3cret"));
     EXPECT_TRUE(out.contains("reader@127.0.0.1")) << out.toStdString();
+}
+
+TEST_F(CliBrowser, AnOutputFolderThatAnotherUserCannotWriteIsAUsageErrorForThem) {
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        GTEST_SKIP() << "running as another user needs root and setpriv";
+    }
+    // A folder of root's that nobody else may write, and the run as nobody.
+    QTemporaryDir shared(QStringLiteral("/tmp/lumiclip-shared-XXXXXX"));
+    ASSERT_TRUE(shared.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 0755), 0);
+    const QString ini = shared.filePath(QStringLiteral("Lumiclip.ini"));
+    ASSERT_TRUE(writeFile(ini, "[capture]\nweb_width=810\n"));
+    const QString locked = shared.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    QProcess process;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("HOME"), shared.path());
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(shared.path());
+    process.start(
+        QStringLiteral("setpriv"),
+        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+         QStringLiteral(LUMICLIP_CLI_PATH), QStringLiteral("--settings"), ini, QStringLiteral("-o"),
+         locked + QStringLiteral("/"), server->url(QStringLiteral("/one"))});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const QByteArray err = process.readAllStandardError();
+    EXPECT_EQ(process.exitCode(), 2) << err.toStdString();
+    EXPECT_TRUE(err.contains("the output folder " + QFile::encodeName(locked) +
+                             "/ cannot be written: Permission denied"))
+        << err.toStdString();
 }
