@@ -9,7 +9,7 @@ namespace lumiclip {
 // Limits on a list of addresses, so that no input (an endless pipe, a file with no line ends) can use up
 // the memory: the whole list is planned before the first page loads.
 struct AddressListLimits {
-    qsizetype maxLineBytes = 64 * 1024;
+    qsizetype maxLineBytes = qsizetype{64} * 1024;
     qsizetype maxAddresses = 1000000;
 };
 

@@ -51,7 +51,7 @@ const QStringList& CliFormats();
 QString CliFormatName(const QString& name);
 
 // The largest script --javascript takes.
-inline constexpr qint64 kMaxScriptBytes = 4 * 1024 * 1024;
+inline constexpr qint64 kMaxScriptBytes = qint64{4} * 1024 * 1024;
 
 // One of the flags that shape the page (--wait, --wait-for, --delay, --user-agent, -H/--header,
 // --javascript, --hide) into capture; false with *error naming the flag and the value.

@@ -71,7 +71,7 @@ QJsonObject screenshotParams(const QJsonObject& clip) {
 // third more than the PNG itself, on top of the string (a full page can be a few hundred megabytes).
 QByteArray pngOf(const QJsonObject& screenshot) {
     const QString data = screenshot.value(QStringLiteral("data")).toString();
-    constexpr qsizetype kPieceChars = 4 * 64 * 1024;  // whole groups of four characters
+    constexpr qsizetype kPieceChars = qsizetype{4} * 64 * 1024;  // whole groups of four characters
     QByteArray png;
     png.reserve((data.size() + 3) / 4 * 3);
     for (qsizetype at = 0; at < data.size(); at += kPieceChars) {
