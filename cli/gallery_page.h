@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/batch_runner.h"
+#include "cli/batch_result.h"
 
 #include <QByteArray>
 #include <QList>

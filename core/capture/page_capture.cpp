@@ -44,16 +44,16 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
     }
     connect(&m_limitTimer, &QTimer::timeout, this, [this] {
         if (!m_watcher.isWaiting()) {
-            fail(QStringLiteral("the browser did not prepare the page within %1 s")
-                     .arg(QString::number(m_options.limits.pageMs / 1000.0)));
+            fail(ErrorKind::Timeout, QStringLiteral("the browser did not prepare the page within %1 s")
+                                         .arg(QString::number(m_options.limits.pageMs / 1000.0)));
             return;
         }
         m_watcher.timeLimitReached();
     });
     connect(&m_endTimer, &QTimer::timeout, this, [this] {
         const TimeLimits& limits = m_options.limits;
-        fail(QStringLiteral("the page could not be captured within %1 s")
-                 .arg(QString::number((limits.pageMs + limits.finalGraceMs) / 1000.0)));
+        fail(ErrorKind::Timeout, QStringLiteral("the page could not be captured within %1 s")
+                                     .arg(QString::number((limits.pageMs + limits.finalGraceMs) / 1000.0)));
     });
     connect(&m_watcher, &ReadyWatcher::frameDocumentComplete, this, [this] {
         ++m_outcome.frameDocuments;
@@ -61,7 +61,7 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
     });
     connect(&m_watcher, &ReadyWatcher::stopWanted, this, &PageCapture::onStopWanted);
     connect(&m_watcher, &ReadyWatcher::ready, this, &PageCapture::onReady);
-    connect(&m_watcher, &ReadyWatcher::failed, this, [this](const QString& reason) {
+    connect(&m_watcher, &ReadyWatcher::failed, this, [this](const CaptureError& reason) {
         m_limitTimer.stop();
         fail(reason);
     });
@@ -84,7 +84,7 @@ void PageCapture::start() {
     m_clock.start();
     QString error;
     if (!m_browser.ensureStarted(&error)) {
-        QTimer::singleShot(0, this, [this, error] { fail(error); });
+        QTimer::singleShot(0, this, [this, error] { fail(ErrorKind::BrowserUnavailable, error); });
         return;
     }
     // The first call to a browser that has just been started waits for it to come up, under a deadline
@@ -107,7 +107,7 @@ void PageCapture::start() {
             startLimit();
         }
     });
-    connect(m_target, &PageTarget::failed, this, &PageCapture::fail);
+    connect(m_target, &PageTarget::failed, this, [this](const CaptureError& why) { fail(why); });
     connect(m_target, &PageTarget::pageEvent, this, &PageCapture::onPageEvent);
     connect(m_target, &PageTarget::ready, this, &PageCapture::navigate);
     if (!prepared) {
@@ -144,7 +144,7 @@ void PageCapture::navigate() {
                 return;
             }
             if (!reply.ok) {
-                fail(reply.error);
+                fail(ErrorOfReply(reply));
                 return;
             }
             m_loaderId = reply.result.value(QStringLiteral("loaderId")).toString();
@@ -244,7 +244,7 @@ bool PageCapture::waitAgainIfNavigating() {
 void PageCapture::evaluate(const QString& expression, std::function<void(const QJsonObject& value)> done) {
     CdpSession* session = m_target ? m_target->session() : nullptr;
     if (!session) {
-        fail(QStringLiteral("the page is gone"));
+        fail(ErrorKind::BrowserLost, QStringLiteral("the page is gone"));
         return;
     }
     session->call(
@@ -258,7 +258,7 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
                 return;
             }
             if (!reply.ok) {
-                fail(reply.error);
+                fail(ErrorOfReply(reply));
                 return;
             }
             done(reply.result);
@@ -269,7 +269,7 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
 void PageCapture::settle(std::function<void()> done) {
     CdpSession* session = m_target ? m_target->session() : nullptr;
     if (!session) {
-        fail(QStringLiteral("the page is gone"));
+        fail(ErrorKind::BrowserLost, QStringLiteral("the page is gone"));
         return;
     }
     // A task of the page's after those that were due: a navigation set off as the page finished loading
@@ -324,7 +324,8 @@ void PageCapture::prepareSnapshot(int step) {
         m_scriptRan = true;
         evaluate(m_options.script, [this](const QJsonObject& result) {
             if (result.contains(QStringLiteral("exceptionDetails"))) {
-                fail(QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
+                fail(ErrorKind::Script,
+                     QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
                 return;
             }
             settle([this] {
@@ -365,8 +366,8 @@ void PageCapture::prepareSnapshot(int step) {
             const QString bad =
                 result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
             if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
-                fail(QStringLiteral("--hide: %1 is not a selector the page understands")
-                         .arg(CdpConnection::Quote(bad)));
+                fail(ErrorKind::Selector, QStringLiteral("--hide: %1 is not a selector the page understands")
+                                              .arg(CdpConnection::Quote(bad)));
                 return;
             }
             takeSnapshot();
@@ -379,11 +380,11 @@ void PageCapture::prepareSnapshot(int step) {
 void PageCapture::takeSnapshot() {
     CdpSession* session = m_target ? m_target->session() : nullptr;
     if (!session) {
-        fail(QStringLiteral("the page is gone"));
+        fail(ErrorKind::BrowserLost, QStringLiteral("the page is gone"));
         return;
     }
     TakePageSnapshot(*session, m_options, this, remainingMs(),
-                     [this](bool ok, const QString& error, const PageSnapshot& snapshot) {
+                     [this](bool ok, const CaptureError& error, const PageSnapshot& snapshot) {
                          if (m_finished) {
                              return;
                          }
@@ -411,12 +412,17 @@ void PageCapture::finishNow() {
     }
 }
 
-void PageCapture::fail(const QString& error) {
+void PageCapture::fail(ErrorKind kind, const QString& error) {
+    fail(CaptureError{kind, error});
+}
+
+void PageCapture::fail(const CaptureError& error) {
     if (m_finished) {
         return;
     }
     m_outcome.ok = false;
-    m_outcome.error = error;
+    m_outcome.error = error.message;
+    m_outcome.errorKind = error.kind;
     finish();
 }
 

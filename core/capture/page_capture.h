@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/capture/capture_error.h"
 #include "core/capture/capture_options.h"
 #include "core/capture/page_snapshot.h"
 #include "core/capture/ready_watcher.h"
@@ -19,8 +20,9 @@ class TargetPool;
 
 struct PageCaptureOutcome {
     bool ok = false;
-    // Why the capture failed: names the protocol method or the condition.
+    // Why the capture failed: names the protocol method or the condition; and its kind.
     QString error;
+    ErrorKind errorKind = ErrorKind::None;
     PageSnapshot snapshot;
     WaitEnd waitEnd = WaitEnd::None;
     // The browser's reason when the navigation itself failed (net::ERR_...), else empty.
@@ -86,7 +88,8 @@ private:
     // within what is left of the time limit, and true.
     bool waitAgainIfNavigating();
     void takeSnapshot();
-    void fail(const QString& error);
+    void fail(ErrorKind kind, const QString& error);
+    void fail(const CaptureError& error);
     void finish();
 
     Browser& m_browser;

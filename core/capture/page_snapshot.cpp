@@ -137,7 +137,7 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
         }
         if (!reply.ok) {
             state->over = true;
-            state->done(false, reply.error, {});
+            state->done(false, ErrorOfReply(reply), {});
             return;
         }
         take(reply.result);
@@ -174,7 +174,7 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
         QStringLiteral("Runtime.evaluate"), evaluate, context,
         [state, options, target, context, timeoutMs](const CdpReply& reply) {
             if (!reply.ok) {
-                state->done(false, reply.error, {});
+                state->done(false, ErrorOfReply(reply), {});
                 return;
             }
             const QJsonObject document = documentOf(reply.result);
@@ -186,18 +186,24 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
             QString error;
             const QJsonObject clip = clipOf(document, options, &error);
             if (clip.isEmpty()) {
-                state->done(false, error, {});
+                // What the selector names is missing or empty; a document without height is the browser's.
+                state->done(false,
+                            CaptureError{options.kind == CaptureKind::Element ? ErrorKind::Selector
+                                                                              : ErrorKind::BrowserError,
+                                         error},
+                            {});
                 return;
             }
             if (!target) {
-                state->done(false, QStringLiteral("the page is gone"), {});
+                state->done(false, CaptureError{ErrorKind::BrowserLost, QStringLiteral("the page is gone")},
+                            {});
                 return;
             }
             target->call(
                 QStringLiteral("Page.captureScreenshot"), screenshotParams(clip), context,
                 [state](const CdpReply& shot) {
                     if (!shot.ok) {
-                        state->done(false, shot.error, {});
+                        state->done(false, ErrorOfReply(shot), {});
                         return;
                     }
                     state->snapshot.png = pngOf(shot.result);
@@ -208,13 +214,32 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
         timeoutMs);
 }
 
-bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
-                        QString* error, QSize* imageSize) {
+QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options,
+                               const EncoderId& encoder, QString* error, QSize* imageSize) {
     if (!snapshot.hasBody) {
         *error = QStringLiteral("the document has no body to draw");
-        return false;
+        return {};
     }
-    return WriteViewImage(snapshot.png, options, encoder, error, imageSize);
+    return EncodeViewImage(snapshot.png, options, encoder, error, imageSize);
+}
+
+bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
+                        QString* error, QSize* imageSize, ErrorKind* kind) {
+    const auto failed = [kind](ErrorKind what) {
+        if (kind) {
+            *kind = what;
+        }
+        return false;
+    };
+    const QByteArray bytes = EncodeSnapshotImage(snapshot, options, encoder, error, imageSize);
+    if (bytes.isEmpty()) {
+        return failed(ErrorKind::Image);
+    }
+    if (!WriteFileAtomically(options.outputPath, bytes, error,
+                             options.outputNameMade ? LinkRule::Replace : LinkRule::Follow)) {
+        return failed(ErrorKind::Write);
+    }
+    return true;
 }
 
 }  // namespace lumiclip

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/capture_error.h"
+
 #include "core/capture/capture_options.h"
 #include "core/image/encoder_table.h"
 
@@ -24,7 +26,7 @@ struct PageSnapshot {
     QString title;
 };
 
-using SnapshotDone = std::function<void(bool ok, const QString& error, const PageSnapshot& snapshot)>;
+using SnapshotDone = std::function<void(bool ok, const CaptureError& error, const PageSnapshot& snapshot)>;
 
 // Takes the snapshot of the page on session as the options' kind says: ends whatever script runs (the
 // body check and the screenshot need the renderer's main thread, which an endless script, or one started
@@ -39,7 +41,14 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
 // The image step for a snapshot: its rendering drawn, scaled, encoded and written as the options say.
 // A document without a body (an SVG document, say) gives no image.
 // *imageSize, when given, receives the size of the image written.
+// The image of a snapshot, encoded in memory as the options say (nothing is written); empty with *error
+// set when it cannot be made.
+QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options,
+                               const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
+
+// *kind, when given, tells an image that could not be made (Image) from one that could not be written
+// (Write).
 bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
-                        QString* error, QSize* imageSize = nullptr);
+                        QString* error, QSize* imageSize = nullptr, ErrorKind* kind = nullptr);
 
 }  // namespace lumiclip

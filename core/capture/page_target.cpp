@@ -34,12 +34,14 @@ PageTarget::~PageTarget() {
 void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
     CdpConnection* connection = m_browser.connection();
     if (!connection) {
-        QTimer::singleShot(0, this, [this] { fail(QStringLiteral("the browser is not running")); });
+        QTimer::singleShot(0, this, [this] {
+            fail(ErrorKind::BrowserUnavailable, QStringLiteral("the browser is not running"));
+        });
         return;
     }
     connect(connection, &CdpConnection::browserEvent, this, &PageTarget::onBrowserEvent);
     connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
-        fail(QStringLiteral("the browser went away (%1)").arg(reason));
+        fail(ErrorKind::BrowserLost, QStringLiteral("the browser went away (%1)").arg(reason));
     });
     browserCall(
         QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
@@ -51,7 +53,7 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
             m_contextId = CdpConnection::IdFrom(result, QStringLiteral("browserContextId"),
                                                 QStringLiteral("Target.createBrowserContext"), &refused);
             if (!refused.isEmpty()) {
-                fail(refused);
+                fail(ErrorKind::BrowserError, refused);
                 return;
             }
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
@@ -68,7 +70,7 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
                     m_targetId = CdpConnection::IdFrom(created, QStringLiteral("targetId"),
                                                        QStringLiteral("Target.createTarget"), &targetRefused);
                     if (!targetRefused.isEmpty()) {
-                        fail(targetRefused);
+                        fail(ErrorKind::BrowserError, targetRefused);
                         return;
                     }
                     browserCall(
@@ -80,7 +82,7 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
                                 attached, QStringLiteral("sessionId"),
                                 QStringLiteral("Target.attachToTarget"), &sessionRefused);
                             if (!sessionRefused.isEmpty()) {
-                                fail(sessionRefused);
+                                fail(ErrorKind::BrowserError, sessionRefused);
                                 return;
                             }
                             onAttached(sessionId);
@@ -97,8 +99,9 @@ void PageTarget::browserCall(const QString& method, const QJsonObject& params,
                              std::function<void(const QJsonObject&)> onResult, int timeoutMs) {
     CdpConnection* connection = m_browser.connection();
     if (!connection) {
-        QTimer::singleShot(0, this,
-                           [this, method] { fail(method + QStringLiteral(": the browser is not running")); });
+        QTimer::singleShot(0, this, [this, method] {
+            fail(ErrorKind::BrowserUnavailable, method + QStringLiteral(": the browser is not running"));
+        });
         return;
     }
     connection->call(method, params, {}, timeoutMs, this,
@@ -107,7 +110,7 @@ void PageTarget::browserCall(const QString& method, const QJsonObject& params,
                              return;
                          }
                          if (!reply.ok) {
-                             fail(reply.error);
+                             fail(reply);
                              return;
                          }
                          onResult(reply.result);
@@ -172,7 +175,7 @@ void PageTarget::prepare(const CaptureOptions& options) {
                     return;
                 }
                 if (!reply.ok) {
-                    fail(reply.error);
+                    fail(reply);
                 } else if (--*remaining == 0) {
                     m_ready = true;
                     emit ready();
@@ -198,7 +201,7 @@ void PageTarget::onSessionEvent(CdpSession* from, const QString& method, const Q
     } else if (method == QStringLiteral("Target.detachedFromTarget")) {
         onChildDetached(params.value(QStringLiteral("sessionId")).toString());
     } else if (method == QStringLiteral("Inspector.targetCrashed") && from == m_session) {
-        fail(QStringLiteral("the page crashed while loading"));
+        fail(ErrorKind::BrowserError, QStringLiteral("the page crashed while loading"));
     } else {
         emit pageEvent(method, params);
     }
@@ -211,7 +214,7 @@ void PageTarget::onChildAttached(const QJsonObject& params) {
                                                     QStringLiteral("Target.attachedToTarget"), &error);
     if (!error.isEmpty()) {
         // The child waits for a word that cannot be sent to it without echoing the id.
-        fail(error);
+        fail(ErrorKind::BrowserError, error);
         return;
     }
     if (!connection || sessionId.isEmpty() || m_childSessions.contains(sessionId)) {
@@ -251,19 +254,23 @@ void PageTarget::onBrowserEvent(const QString& method, const QJsonObject& params
     }
     if (method == QStringLiteral("Target.targetCrashed") &&
         params.value(QStringLiteral("targetId")).toString() == m_targetId) {
-        fail(QStringLiteral("the page crashed while loading"));
+        fail(ErrorKind::BrowserError, QStringLiteral("the page crashed while loading"));
     } else if (method == QStringLiteral("Target.detachedFromTarget") && m_session &&
                params.value(QStringLiteral("sessionId")).toString() == m_session->id()) {
-        fail(QStringLiteral("the page was closed while loading"));
+        fail(ErrorKind::BrowserLost, QStringLiteral("the page was closed while loading"));
     }
 }
 
-void PageTarget::fail(const QString& error) {
+void PageTarget::fail(ErrorKind kind, const QString& error) {
     if (m_failed) {
         return;
     }
     m_failed = true;
-    emit failed(error);
+    emit failed(CaptureError{kind, error});
+}
+
+void PageTarget::fail(const CdpReply& reply) {
+    fail(ErrorOfReply(reply).kind, reply.error);
 }
 
 void PageTarget::dispose(int timeoutMs) {

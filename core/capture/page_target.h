@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/capture_error.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -9,6 +11,8 @@
 #include <functional>
 
 namespace lumiclip {
+
+struct CdpReply;
 
 class Browser;
 class CdpSession;
@@ -51,7 +55,7 @@ signals:
     void browserAnswered();
     void ready();
     // Set-up failed, the page crashed or was closed, or the browser went away.
-    void failed(const QString& error);
+    void failed(const lumiclip::CaptureError& error);
     // An event of the page or of a frame in a process of its own, dialogs and attachments excepted.
     void pageEvent(const QString& method, const QJsonObject& params);
 
@@ -64,7 +68,8 @@ private:
     void onChildAttached(const QJsonObject& params);
     void onChildDetached(const QString& sessionId);
     void onBrowserEvent(const QString& method, const QJsonObject& params);
-    void fail(const QString& error);
+    void fail(ErrorKind kind, const QString& error);
+    void fail(const CdpReply& reply);
 
     Browser& m_browser;
     std::function<int()> m_deadline;

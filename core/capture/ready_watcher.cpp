@@ -282,7 +282,7 @@ void ReadyWatcher::elementProbed(ElementState state, const QString& error) {
     }
     m_element = state;
     if (!error.isEmpty()) {
-        fail(error);
+        fail(ErrorKind::Selector, error);
     } else if (state == ElementState::Visible) {
         afterElement();
     } else {
@@ -313,7 +313,8 @@ void ReadyWatcher::timeLimitReached() {
     if (m_stage == Stage::Element) {
         // An element that is there but shows nothing is a different fault from one never made.
         const QString seconds = QString::number(m_limits.pageMs / 1000.0);
-        fail(m_element == ElementState::NotVisible
+        fail(ErrorKind::Timeout,
+             m_element == ElementState::NotVisible
                  ? QStringLiteral(
                        "%1 is on the page but was not visible (hidden, or an empty box) within %2 s")
                        .arg(m_waitFor, seconds)
@@ -361,7 +362,7 @@ void ReadyWatcher::end(WaitEnd how) {
     emit ready(how);
 }
 
-void ReadyWatcher::fail(const QString& reason) {
+void ReadyWatcher::fail(ErrorKind kind, const QString& reason) {
     if (m_stage == Stage::Idle || m_stage == Stage::Done) {
         return;
     }
@@ -369,7 +370,7 @@ void ReadyWatcher::fail(const QString& reason) {
     for (QTimer* timer : {&m_graceTimer, &m_errorPageTimer, &m_probeTimer, &m_delayTimer}) {
         timer->stop();
     }
-    emit failed(reason);
+    emit failed(CaptureError{kind, reason});
 }
 
 }  // namespace lumiclip

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/capture/capture_error.h"
 #include "core/capture/capture_options.h"
 
 #include <QObject>
@@ -83,7 +84,7 @@ signals:
     void stopWanted();
     void ready(lumiclip::WaitEnd how);
     // The page never became ready in the way asked for (the element did not appear).
-    void failed(const QString& reason);
+    void failed(const lumiclip::CaptureError& error);
     // Ask the page whether the element of the options' waitFor is there and visible.
     void probeWanted();
     // Let the page run what is due (one round trip through its task queue), then call settled(): a
@@ -102,7 +103,7 @@ private:
     void afterElement();
     void beginStop(WaitEnd how);
     void end(WaitEnd how);
-    void fail(const QString& reason);
+    void fail(ErrorKind kind, const QString& reason);
 
     TimeLimits m_limits;
     QString m_condition;

@@ -20,20 +20,28 @@ SnapshotWriter::~SnapshotWriter() {
 }
 
 void SnapshotWriter::write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context,
-                           Done done) {
+                           Done done, bool toMemory) {
     // What only this thread touches (the context's guard, the callback) stays here under an id; the
     // worker gets the data and hands back the id with the result.
     const quint64 id = m_nextId++;
     m_askers.insert(id, Asker{context, std::move(done)});
     m_threads.start([this, id, snapshot = std::move(snapshot), options = std::move(options),
-                     encoder = std::move(encoder)] {
+                     encoder = std::move(encoder), toMemory] {
         SnapshotWriteResult result;
         try {
-            result.ok = WriteSnapshotImage(snapshot, options, encoder, &result.error, &result.size);
+            if (toMemory) {
+                result.bytes = EncodeSnapshotImage(snapshot, options, encoder, &result.error, &result.size);
+                result.ok = !result.bytes.isEmpty();
+                result.errorKind = result.ok ? ErrorKind::None : ErrorKind::Image;
+            } else {
+                result.ok = WriteSnapshotImage(snapshot, options, encoder, &result.error, &result.size,
+                                               &result.errorKind);
+            }
         } catch (const std::exception& e) {
             // The image library's own errors come back as values; this is memory and the like.
             result.ok = false;
             result.error = QStringLiteral("image step failed: %1").arg(QString::fromLocal8Bit(e.what()));
+            result.errorKind = ErrorKind::Image;
         }
         // The writer outlives every step that has begun (its end waits for them).
         QMetaObject::invokeMethod(

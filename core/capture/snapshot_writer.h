@@ -19,8 +19,11 @@ namespace lumiclip {
 struct SnapshotWriteResult {
     bool ok = false;
     QString error;
-    // The size of the image written.
+    // Image (it could not be made) or Write (it could not be written).
+    ErrorKind errorKind = ErrorKind::None;
+    // The size of the image made; its bytes when they were asked for instead of a file.
     QSize size;
+    QByteArray bytes;
 };
 
 // Runs the image step of snapshots (WriteSnapshotImage) on a few threads of its own, so that the thread
@@ -38,7 +41,9 @@ public:
     explicit SnapshotWriter(int threads = 2, QObject* parent = nullptr);
     ~SnapshotWriter() override;
 
-    void write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context, Done done);
+    // toMemory: the image is handed back in the result, and no file is written.
+    void write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context, Done done,
+               bool toMemory = false);
     // Drops the steps that have not begun, waits for those that have, and hands their results to their
     // callbacks now (an interrupted batch reports an image that was written as written).
     void settle();

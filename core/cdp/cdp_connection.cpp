@@ -56,7 +56,8 @@ int CdpConnection::call(const QString& method, const QJsonObject& params, const 
     const int id = m_nextId++;
     Pending pending{method, context, std::move(handler)};
     if (!m_transport->isOpen()) {
-        deliverLater(std::move(pending), CdpReply{false, {}, method + QStringLiteral(": ") + m_closeReason});
+        deliverLater(std::move(pending),
+                     CdpReply{false, {}, method + QStringLiteral(": ") + m_closeReason, CdpFailure::Closed});
         return id;
     }
     QJsonObject message{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}};
@@ -98,7 +99,7 @@ void CdpConnection::expire(int id, int timeoutMs) {
     const QString error =
         pending.method + QStringLiteral(": no answer from the browser within %1 ms").arg(timeoutMs);
     if (pending.context && pending.handler) {
-        pending.handler(CdpReply{false, {}, error});
+        pending.handler(CdpReply{false, {}, error, CdpFailure::NoAnswer});
     }
 }
 
@@ -151,6 +152,7 @@ void CdpConnection::handle(const QJsonObject& object) {
         if (error.isObject()) {
             reply.error = pending.method + QStringLiteral(": ") +
                           Quote(error.toObject().value(QStringLiteral("message")).toString());
+            reply.failure = CdpFailure::Refused;
         } else {
             reply.ok = true;
             reply.result = object.value(QStringLiteral("result")).toObject();
@@ -187,7 +189,7 @@ void CdpConnection::onClosed(const QString& reason) {
     pending.swap(m_pending);
     for (auto it = pending.begin(); it != pending.end(); ++it) {
         if (it->context && it->handler) {
-            it->handler(CdpReply{false, {}, it->method + QStringLiteral(": ") + reason});
+            it->handler(CdpReply{false, {}, it->method + QStringLiteral(": ") + reason, CdpFailure::Closed});
         }
     }
     emit closed(reason);

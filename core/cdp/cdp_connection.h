@@ -13,11 +13,20 @@ namespace lumiclip {
 
 class CdpTransport;
 
+// Why a protocol call has no result.
+enum class CdpFailure {
+    None,
+    Refused,   // the browser answered with an error
+    NoAnswer,  // no answer within the call's deadline
+    Closed,    // the connection closed (the browser went away) before or while the call was out
+};
+
 // The answer to one protocol call: the result object, or an error whose text names the method.
 struct CdpReply {
     bool ok = false;
     QJsonObject result;
     QString error;
+    CdpFailure failure = CdpFailure::None;
 };
 
 using CdpReplyHandler = std::function<void(const CdpReply&)>;

@@ -22,7 +22,8 @@ void CdpSession::call(const QString& method, const QJsonObject& params, QObject*
         QMetaObject::invokeMethod(
             context,
             [handler, method] {
-                handler(CdpReply{false, {}, method + QStringLiteral(": browser is gone")});
+                handler(
+                    CdpReply{false, {}, method + QStringLiteral(": browser is gone"), CdpFailure::Closed});
             },
             Qt::QueuedConnection);
         return;

@@ -178,28 +178,31 @@ TEST_F(PageCaptureScripted, ACrashAnErrorOrAClosedConnectionFailsTheCaptureNamin
         const char* name;
         Hook navigate;
         const char* error;
+        ErrorKind kind;
     } cases[] = {
         {"crash",
          [](ScriptedBrowser& peer, const QJsonObject&) {
              peer.event(QStringLiteral("Inspector.targetCrashed"), {}, kSession);
          },
-         "the page crashed while loading"},
+         "the page crashed while loading", ErrorKind::BrowserError},
         {"refused",
          [](ScriptedBrowser& peer, const QJsonObject& call) {
              peer.error(call, QStringLiteral("Cannot navigate to invalid URL"));
          },
-         "Page.navigate: Cannot navigate to invalid URL"},
+         "Page.navigate: Cannot navigate to invalid URL", ErrorKind::BrowserError},
         {"closed",
          [](ScriptedBrowser& peer, const QJsonObject&) {
              peer.hangUp(QStringLiteral("browser pipe closed"));
          },
-         "Page.navigate: browser pipe closed"},
+         "Page.navigate: browser pipe closed", ErrorKind::BrowserLost},
     };
     for (const auto& c : cases) {
         onNavigate = c.navigate;
         ASSERT_TRUE(run()) << c.name;
         EXPECT_FALSE(capture->outcome().ok) << c.name;
         EXPECT_EQ(capture->outcome().error.toStdString(), c.error) << c.name;
+        // The kind travels with the message; callers branch on it, never on the text.
+        EXPECT_EQ(capture->outcome().errorKind, c.kind) << c.name;
         EXPECT_TRUE(events.isEmpty()) << c.name;
     }
 }

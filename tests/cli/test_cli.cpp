@@ -486,3 +486,29 @@ TEST_F(CliBrowser, AnOutputFolderThatAnotherUserCannotWriteIsAUsageErrorForThem)
                              "/ cannot be written: Permission denied"))
         << err.toStdString();
 }
+
+TEST_F(CliBrowser, JsonLinesNameTheKindOfEachFailure) {
+    const QString list = dir.filePath(QStringLiteral("kinds.txt"));
+    const QStringList urls{server->url(QStringLiteral("/one")), server->url(QStringLiteral("/missing")),
+                           QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("file:///etc/hostname"),
+                           server->url(QStringLiteral("/stall"))};
+    ASSERT_TRUE(writeFile(list, urls.join(QLatin1Char('\n')).toUtf8()));
+    QByteArray out;
+    EXPECT_EQ(run({QStringLiteral("--json"), QStringLiteral("--web-only"), QStringLiteral("--timeout"),
+                   QStringLiteral("2"), QStringLiteral("-i"), list, QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("kinds/"))},
+                  &out),
+              1);
+    QHash<QString, QJsonValue> kinds;
+    for (const QByteArray& line : out.trimmed().split('\n')) {
+        const QJsonObject result = QJsonDocument::fromJson(line).object();
+        kinds.insert(result.value(QStringLiteral("url")).toString(),
+                     result.value(QStringLiteral("error_kind")));
+    }
+    ASSERT_EQ(kinds.size(), urls.size()) << out.toStdString();
+    EXPECT_TRUE(kinds.value(urls[0]).isNull());
+    EXPECT_EQ(kinds.value(urls[1]).toString(), QStringLiteral("http_status"));
+    EXPECT_EQ(kinds.value(urls[2]).toString(), QStringLiteral("network"));
+    EXPECT_EQ(kinds.value(urls[3]).toString(), QStringLiteral("forbidden_address"));
+    EXPECT_EQ(kinds.value(urls[4]).toString(), QStringLiteral("timeout"));
+}

@@ -1,7 +1,7 @@
 // The batch's browsers: spread, checked, lost, tried again with back-off and given up, on scripted peers.
-#include "cli/browser_endpoints.h"
 #include "core/browser/browser.h"
 #include "core/browser/browser_launcher.h"
+#include "core/engine/browser_endpoints.h"
 #include "support/scripted_browser.h"
 #include "support/test_util.h"
 

@@ -1,13 +1,11 @@
-#include "cli/browser_endpoints.h"
+#include "core/engine/browser_endpoints.h"
 
-#include "cli/cli_options.h"
 #include "core/browser/browser.h"
 #include "core/cdp/cdp_connection.h"
 
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace lumiclip {
 
@@ -58,8 +56,7 @@ void BrowserEndpoints::stop() {
     for (Slot& slot : m_slots) {
         slot.retry->stop();
         if (!slot.endpoint.name.isEmpty() && !slot.answered && slot.state != State::GivenUp) {
-            std::fprintf(stderr, "lumiclip-cli: browser %s did not answer before the batch ended\n",
-                         qUtf8Printable(PrintableText(slot.endpoint.name)));
+            emit neverAnswered(slot.endpoint.name);
         }
     }
 }
@@ -133,17 +130,17 @@ void BrowserEndpoints::check(int index) {
     }
     CdpConnection* connection = browser.connection();
     const QString method = QStringLiteral("Browser.getVersion");
-    connection->call(
-        method, {}, {}, m_policy.checkMs, this, [this, index, connection, method](const CdpReply& reply) {
-            if (reply.ok) {
-                onAnswered(index);
-            } else if (!connection->isOpen() && reply.error.startsWith(method + QStringLiteral(": "))) {
-                // The connection's own reason (refused, not a browser, …) says more than the call.
-                onCheckFailed(index, reply.error.mid(method.size() + 2));
-            } else {
-                onCheckFailed(index, reply.error);
-            }
-        });
+    connection->call(method, {}, {}, m_policy.checkMs, this, [this, index, method](const CdpReply& reply) {
+        if (reply.ok) {
+            onAnswered(index);
+        } else if (reply.failure == CdpFailure::Closed &&
+                   reply.error.startsWith(method + QStringLiteral(": "))) {
+            // The connection's own reason (refused, not a browser, …) says more than the call.
+            onCheckFailed(index, reply.error.mid(method.size() + 2));
+        } else {
+            onCheckFailed(index, reply.error);
+        }
+    });
 }
 
 void BrowserEndpoints::onAnswered(int index) {
@@ -152,8 +149,7 @@ void BrowserEndpoints::onAnswered(int index) {
         return;
     }
     if (slot.failedTries > 0 && slot.answered) {
-        std::fprintf(stderr, "lumiclip-cli: browser %s answers again\n",
-                     qUtf8Printable(PrintableText(slot.endpoint.name)));
+        emit answersAgain(slot.endpoint.name);
     }
     slot.state = State::Up;
     slot.answered = true;
@@ -188,8 +184,7 @@ void BrowserEndpoints::onCheckFailed(int index, const QString& reason) {
     }
     const int delay =
         std::min(m_policy.longestBackOffMs, m_policy.firstBackOffMs << std::min(slot.failedTries - 1, 16));
-    std::fprintf(stderr, "lumiclip-cli: browser %s; trying again in %.1f s\n",
-                 qUtf8Printable(PrintableText(slot.lastError)), delay / 1000.0);
+    emit retrying(slot.lastError, delay);
     slot.state = State::Waiting;
     slot.retry->start(delay);
 }
@@ -202,8 +197,7 @@ void BrowserEndpoints::onLost(int index, const QString& reason) {
     }
     slot.lastError = withName(slot.endpoint.name, reason);
     // With no other browser, the pages wait for this one to come back (or fail once it is given up).
-    std::fprintf(stderr, "lumiclip-cli: lost browser %s; %s\n", qUtf8Printable(PrintableText(slot.lastError)),
-                 m_slots.size() > 1 ? "its pages go to the others" : "its pages wait for it to come back");
+    emit lost(slot.lastError, m_slots.size() > 1);
     slot.state = State::Waiting;
     slot.failedTries = 1;
     if (!m_stopped) {
@@ -218,8 +212,7 @@ void BrowserEndpoints::giveUp(int index) {
     if (slot.lastError.isEmpty()) {
         slot.lastError = QStringLiteral("%1: does not answer").arg(slot.endpoint.name);
     }
-    std::fprintf(stderr, "lumiclip-cli: browser %s; no more pages go to it\n",
-                 qUtf8Printable(PrintableText(slot.lastError)));
+    emit givenUp(slot.lastError);
 }
 
 }  // namespace lumiclip

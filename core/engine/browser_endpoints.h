@@ -69,6 +69,13 @@ public:
 signals:
     // An endpoint came up, or one was given up: pages may start, or must fail.
     void changed();
+    // What happened to a remote endpoint, for the front end to tell or not. reason names the endpoint.
+    void lost(const QString& reason, bool othersTakeOver);
+    void retrying(const QString& reason, int delayMs);
+    void answersAgain(const QString& name);
+    void givenUp(const QString& reason);
+    // At stop(): an endpoint that never answered in this run.
+    void neverAnswered(const QString& name);
 
 private:
     enum class State { Checking, Up, Waiting, GivenUp };
