@@ -1,5 +1,7 @@
 #include "app/capture_app.h"
 
+#include "app/about_dlg.h"
+
 #include "core/browser/browser.h"
 #include "core/image/encoder_table.h"
 #include "ui/capture_dlg.h"
@@ -12,6 +14,10 @@ bool CCaptureApp::InitInstance() {
     m_imageLibraryStarted = EnsureImageLibrary();
     {
         CCaptureDlg dlg(m_browser, nullptr, m_settingsPath);
+        dlg.setAboutAction([](QWidget* owner) {
+            CAboutDlg about(owner);
+            about.exec();
+        });
         if (m_dialogHook) {
             m_dialogHook(dlg);
         }

@@ -1,7 +1,7 @@
 // The desktop program: the main window, run by the application object.
 #include "app/capture_app.h"
 #include "core/browser/termination_signals.h"
-#include "ui/message_box_widgets.h"
+#include "widgets/message_box_widgets.h"
 #include "widgets/dialog_units.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "core/image/image_writer.h"
 #include "core/preview/mul_div.h"
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -17,7 +17,7 @@ namespace lumiclip {
 // One decoded picture for the preview pane: the file's own encoded bytes, the decoded image, its pixel
 // size and the file's size. Decoding uses Qt's image readers (JPEG, GIF, PNG, ...), chosen by content.
 // The natural size is kept in HIMETRIC, taken from the pixel size at 96 dpi.
-// Failures are shown in a box captioned "CPicture Error" (stop icon, OK) through ui/message_box.h.
+// Failures are shown in a box captioned "CPicture Error" (stop icon, OK) through widgets/message_box.h.
 class CPicture {
 public:
     CPicture();

@@ -89,6 +89,9 @@ public:
     bool IsCommandEnabled(int command) const;
 
     void setSaveFileDialog(SaveFileDialogFunction function) { m_saveFileDialog = std::move(function); }
+    // What the about command shows, given by the application (the about box is the application's, a
+    // layer above the dialogs); none: the command does nothing.
+    void setAboutAction(std::function<void(QWidget* owner)> action) { m_aboutAction = std::move(action); }
     // A time limit for the page loads (tests); 0 keeps the host's own.
     void setCaptureTimeLimitMs(int ms) { m_captureTimeLimitMs = ms; }
 
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<CVTCreateHTMLImage> m_pCaptureHost;
 
     Browser& m_browser;
+    std::function<void(QWidget* owner)> m_aboutAction;
     QString m_iniPath;
     bool m_bInCreateImage = false;
     int m_captureTimeLimitMs = 0;

@@ -1,12 +1,11 @@
 // The capture cycle and the menu commands of the main window.
-#include "app/about_dlg.h"
 #include "core/capture/create_html_image.h"
 #include "core/capture/user_address.h"
 #include "core/image/image_format.h"
 #include "ui/capture_dlg.h"
-#include "ui/message_box.h"
 #include "ui/options_dlg.h"
 #include "ui/upgrade_commands.h"
+#include "widgets/message_box.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -67,11 +66,11 @@ void CCaptureDlg::OnCommand(int command) {
         case ID_CHECK_VERSION:
             CheckForNewerVersion(QStringLiteral(LUMICLIP_VERSION), this);
             break;
-        case ID_ABOUT: {
-            CAboutDlg about(this);
-            about.exec();
+        case ID_ABOUT:
+            if (m_aboutAction) {
+                m_aboutAction(this);
+            }
             break;
-        }
         case ID_OPTIONS:
             OnOptions();
             break;

@@ -1,6 +1,6 @@
 #include "ui/data_exchange.h"
 
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "ui/upgrade_commands.h"
 
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "widgets/hyperlink_static.h"
 
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 #include "widgets/link_open.h"
 
 #include <QCursor>

@@ -2,6 +2,7 @@
 
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
+#include "core/capture/view_image.h"
 #include "core/image/image_writer.h"
 
 #include <QJsonArray>

@@ -3,10 +3,28 @@
 #include "core/cdp/cdp_transport.h"
 
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
 
 namespace lumiclip {
+
+// Every message sent and received, when enabled: QT_LOGGING_RULES="lumiclip.protocol.debug=true".
+Q_LOGGING_CATEGORY(lcProtocol, "lumiclip.protocol", QtWarningMsg)
+
+namespace {
+
+// A message as traced: whole up to 4 KB (a screenshot's data would flood the log), then cut.
+QString Traced(const QByteArray& message) {
+    constexpr qsizetype kMostBytes = 4096;
+    if (message.size() <= kMostBytes) {
+        return QString::fromUtf8(message);
+    }
+    return QString::fromUtf8(message.left(kMostBytes)) +
+           QStringLiteral("... (%1 bytes in all)").arg(message.size());
+}
+
+}  // namespace
 
 CdpConnection::CdpConnection(CdpTransport* transport, QObject* parent)
     : QObject(parent), m_transport(transport) {
@@ -69,7 +87,9 @@ int CdpConnection::call(const QString& method, const QJsonObject& params, const 
     }
     m_pending.insert(id, pending);
     QTimer::singleShot(timeoutMs, this, [this, id, timeoutMs] { expire(id, timeoutMs); });
-    m_transport->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    const QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    qCDebug(lcProtocol).noquote() << "->" << Traced(text);
+    m_transport->send(text);
     return id;
 }
 
@@ -105,6 +125,7 @@ void CdpConnection::expire(int id, int timeoutMs) {
 
 void CdpConnection::onMessage(const QByteArray& message) {
     m_heardFromPeer = true;
+    qCDebug(lcProtocol).noquote() << "<-" << Traced(message);
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(message, &parseError);
     if (!doc.isObject()) {

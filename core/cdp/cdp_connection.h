@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -12,6 +13,9 @@
 namespace lumiclip {
 
 class CdpTransport;
+
+// The protocol trace: every message sent and received, at debug level.
+Q_DECLARE_LOGGING_CATEGORY(lcProtocol)
 
 // Why a protocol call has no result.
 enum class CdpFailure {

@@ -7,7 +7,7 @@
 #include "stalled_page_settings.h"
 #include "support/test_util.h"
 #include "ui/capture_dlg.h"
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <gtest/gtest.h>
 #include <QDir>

@@ -248,3 +248,42 @@ TEST(CdpConnection, ABrowsersErrorIsQuotedOnlyInPartAndAnIdentifierOnlyWhenShort
         refused.startsWith(QStringLiteral("Target.createTarget: the browser sent a targetId of 1025")))
         << refused.toStdString();
 }
+
+namespace {
+
+QStringList* g_traced = nullptr;
+
+void recordTrace(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (g_traced && QByteArray(context.category) == "lumiclip.protocol") {
+        g_traced->append(text);
+    }
+}
+
+}  // namespace
+
+TEST(CdpConnection, TheProtocolTraceShowsEveryMessageOnlyWhenEnabled) {
+    QStringList traced;
+    g_traced = &traced;
+    const QtMessageHandler previous = qInstallMessageHandler(recordTrace);
+    const auto roundTrip = [](const char* method) {
+        FakePeer fake;
+        fake.script = [&fake](const QJsonObject& m) { fake.reply(m, {{QStringLiteral("answer"), 42}}); };
+        QObject context;
+        bool answered = false;
+        fake.connection->call(QString::fromLatin1(method), {}, {}, 5000, &context,
+                              [&answered](const CdpReply&) { answered = true; });
+        EXPECT_TRUE(waitUntil([&answered] { return answered; }, 2000));
+    };
+    roundTrip("Browser.getVersion");
+    EXPECT_TRUE(traced.isEmpty()) << traced.join(QLatin1Char('\n')).toStdString();
+
+    QLoggingCategory::setFilterRules(QStringLiteral("lumiclip.protocol.debug=true"));
+    roundTrip("Page.enable");
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+    g_traced = nullptr;
+    ASSERT_EQ(traced.size(), 2) << traced.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(traced[0].startsWith(QStringLiteral("-> ")) &&
+                traced[0].contains(QStringLiteral("Page.enable")));
+    EXPECT_TRUE(traced[1].startsWith(QStringLiteral("<- ")) && traced[1].contains(QStringLiteral("42")));
+}

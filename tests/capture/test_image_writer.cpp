@@ -3,6 +3,7 @@
 #include "core/capture/page_capture.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_format.h"
+#include "core/capture/view_image.h"
 #include "core/image/image_writer.h"
 
 #include "image_writer_helpers.h"

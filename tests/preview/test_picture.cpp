@@ -1,5 +1,5 @@
 #include "preview/picture.h"
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include "support/test_util.h"
 

@@ -3,7 +3,7 @@
 #include "core/browser/browser.h"
 #include "core/capture/create_html_image.h"
 #include "ui/capture_dlg.h"
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "ui/data_exchange.h"
-#include "ui/message_box.h"
-#include "ui/message_box_widgets.h"
+#include "widgets/message_box.h"
+#include "widgets/message_box_widgets.h"
 #include "ui/options_dlg.h"
 #include "widgets/dialog_units.h"
 

@@ -1,5 +1,5 @@
 #include "core/upgrade/site_addresses.h"
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 #include "ui/upgrade_commands.h"
 #include "upgrade/upgrade_check_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 #include "widgets/hyperlink_static.h"
 #include "widgets/link_open.h"
 

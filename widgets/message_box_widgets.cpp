@@ -1,6 +1,6 @@
-#include "ui/message_box_widgets.h"
+#include "widgets/message_box_widgets.h"
 
-#include "ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QMessageBox>
 #include <QWidget>

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/capture/capture_options.h"
+#include "core/image/encoder_table.h"
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+namespace lumiclip {
+
+// The image step of a capture: the page's rendering is drawn at the origin of a white raster, the raster
+// is scaled to the options' image size (each axis on its own; a side of 0 keeps the raster's proportions)
+// and encoded with the encoder, at the options' quality when the format has one. The raster of the view
+// is the view's size in device pixels (view x scale factor), whatever part the rendering covers; that of
+// a full page or an element is the rendering's own size. Returns the encoded bytes, with the image's size
+// in *imageSize when given, or empty with *error set.
+QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
+                           const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
+
+// EncodeViewImage, then WriteFileAtomically to the options' output path (a link there replaced rather
+// than followed when the program made the name).
+bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
+                    QString* error, QSize* imageSize = nullptr);
+
+}  // namespace lumiclip
