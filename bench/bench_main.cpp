@@ -9,6 +9,7 @@
 #include "core/capture/page_capture.h"
 #include "core/capture/target_pool.h"
 #include "core/image/encoder_table.h"
+#include "core/capture/view_image.h"
 #include "core/image/image_writer.h"
 #include "core/image/vips_include.h"
 
