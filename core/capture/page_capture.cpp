@@ -21,9 +21,6 @@ QString JavaScriptString(const QString& text) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-// How long the page is given to run what was due before the snapshot; a busy one is not waited for.
-constexpr int kSettleMs = 500;
-
 // What an evaluation's exception says.
 QString ExceptionText(const QJsonObject& result) {
     const QJsonObject details = result.value(QStringLiteral("exceptionDetails")).toObject();
@@ -66,8 +63,6 @@ PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* pare
         fail(reason);
     });
     connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
-    connect(&m_watcher, &ReadyWatcher::settleWanted, this,
-            [this] { settle([this] { m_watcher.settled(); }); });
 }
 
 PageCapture::~PageCapture() = default;
@@ -162,6 +157,17 @@ void PageCapture::onPageEvent(const QString& method, const QJsonObject& params) 
     if (m_finished) {
         return;
     }
+    handlePageEvent(method, params);
+    // The page went on to another document after its wait (a refresh due as it finished loading, a
+    // script): what is under way for the snapshot is of a document on its way out. It is dropped and
+    // the waits start over for the next one. Once the limit or a stop ended the wait, the page is
+    // taken as it is.
+    if (m_outcome.waitEnd == WaitEnd::Loaded && waitAgainIfNavigating()) {
+        ++m_generation;
+    }
+}
+
+void PageCapture::handlePageEvent(const QString& method, const QJsonObject& params) {
     if (method == QStringLiteral("Page.lifecycleEvent")) {
         m_watcher.lifecycleEvent(params.value(QStringLiteral("frameId")).toString(),
                                  params.value(QStringLiteral("loaderId")).toString(),
@@ -253,9 +259,9 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
          {QStringLiteral("returnByValue"), true},
          {QStringLiteral("awaitPromise"), true}},
         this,
-        [this, done = std::move(done)](const CdpReply& reply) {
-            if (m_finished) {
-                return;
+        [this, done = std::move(done), generation = m_generation](const CdpReply& reply) {
+            if (m_finished || generation != m_generation) {
+                return;  // the document it was asked of has gone; the waits started over
             }
             if (!reply.ok) {
                 fail(ErrorOfReply(reply));
@@ -264,30 +270,6 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
             done(reply.result);
         },
         remainingMs());
-}
-
-void PageCapture::settle(std::function<void()> done) {
-    CdpSession* session = m_target ? m_target->session() : nullptr;
-    if (!session) {
-        fail(ErrorKind::BrowserLost, QStringLiteral("the page is gone"));
-        return;
-    }
-    // A task of the page's after those that were due: a navigation set off as the page finished loading
-    // (or by a script) has been announced by the time this answers. A document that goes meanwhile
-    // takes the evaluation with it; that answer is as good.
-    session->call(
-        QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"),
-          QStringLiteral("new Promise(function (done) { setTimeout(done, 0); })")},
-         {QStringLiteral("awaitPromise"), true}},
-        this,
-        [this, done = std::move(done)](const CdpReply&) {
-            if (!m_finished) {
-                done();
-            }
-        },
-        // A page whose script never lets go answers nothing; the snapshot ends such scripts anyway.
-        std::min(remainingMs(), kSettleMs));
 }
 
 void PageCapture::probeElement() {
@@ -328,11 +310,10 @@ void PageCapture::prepareSnapshot(int step) {
                      QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
                 return;
             }
-            settle([this] {
-                if (!waitAgainIfNavigating()) {
-                    prepareSnapshot(1);
-                }
-            });
+            // A navigation the script set off was announced before this answer.
+            if (!waitAgainIfNavigating()) {
+                prepareSnapshot(1);
+            }
         });
         return;
     }
@@ -383,21 +364,22 @@ void PageCapture::takeSnapshot() {
         fail(ErrorKind::BrowserLost, QStringLiteral("the page is gone"));
         return;
     }
-    TakePageSnapshot(*session, m_options, this, remainingMs(),
-                     [this](bool ok, const CaptureError& error, const PageSnapshot& snapshot) {
-                         if (m_finished) {
-                             return;
-                         }
-                         if (!ok) {
-                             fail(error);
-                             return;
-                         }
-                         m_outcome.snapshot = snapshot;
-                         m_outcome.finalUrl = snapshot.url;
-                         m_outcome.title = snapshot.title;
-                         m_outcome.ok = true;
-                         finish();
-                     });
+    TakePageSnapshot(
+        *session, m_options, this, remainingMs(),
+        [this, generation = m_generation](bool ok, const CaptureError& error, const PageSnapshot& snapshot) {
+            if (m_finished || generation != m_generation) {
+                return;  // of a document that has gone; the waits started over
+            }
+            if (!ok) {
+                fail(error);
+                return;
+            }
+            m_outcome.snapshot = snapshot;
+            m_outcome.finalUrl = snapshot.url;
+            m_outcome.title = snapshot.title;
+            m_outcome.ok = true;
+            finish();
+        });
 }
 
 void PageCapture::stop() {

@@ -75,12 +75,11 @@ private:
     int remainingMs() const;
     void navigate();
     void onPageEvent(const QString& method, const QJsonObject& params);
+    void handlePageEvent(const QString& method, const QJsonObject& params);
     void onStopWanted();
     void onReady(WaitEnd how);
     // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
     void evaluate(const QString& expression, std::function<void(const QJsonObject& result)> done);
-    // One round trip through the page's task queue (see ReadyWatcher::settleWanted), then done.
-    void settle(std::function<void()> done);
     void probeElement();
     // The steps between the waits and the snapshot, from step on: the script, the hidden elements.
     void prepareSnapshot(int step);
@@ -101,6 +100,8 @@ private:
     bool m_started = false;
     bool m_finished = false;
     bool m_scriptRan = false;
+    // Answers to calls made for a document that has since gone are dropped: each wait again counts one.
+    int m_generation = 0;
     QString m_loaderId;
     QHash<QString, int> m_statusByLoader;
     QTimer m_limitTimer;

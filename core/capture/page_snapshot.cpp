@@ -1,8 +1,8 @@
 #include "core/capture/page_snapshot.h"
 
+#include "core/capture/view_image.h"
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
-#include "core/capture/view_image.h"
 #include "core/image/image_writer.h"
 
 #include <QJsonArray>

@@ -161,7 +161,7 @@ void ReadyWatcher::frameStartedNavigating(const QString& frameId, const QString&
     }
     m_inFlight = loaderId;
     // The element or the delay was of a document on its way out: wait for the next one.
-    if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
+    if (m_stage == Stage::Element || m_stage == Stage::Delay) {
         m_probeTimer.stop();
         m_delayTimer.stop();
         m_stage = Stage::Waiting;
@@ -188,7 +188,7 @@ void ReadyWatcher::navigationScheduled(const QString& frameId, double delaySecon
         return;
     }
     m_inFlight = kScheduled;
-    if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
+    if (m_stage == Stage::Element || m_stage == Stage::Delay) {
         m_probeTimer.stop();
         m_delayTimer.stop();
         m_stage = Stage::Waiting;
@@ -246,23 +246,6 @@ void ReadyWatcher::waitAgain() {
     }
 }
 
-void ReadyWatcher::settled() {
-    if (m_stage != Stage::Settling) {
-        return;
-    }
-    m_stage = Stage::Waiting;
-    if (!m_inFlight.isEmpty()) {
-        m_conditionMet = true;  // on with the next document, or back here if it is cancelled
-        return;
-    }
-    if (m_waitFor.isEmpty()) {
-        afterElement();
-        return;
-    }
-    m_stage = Stage::Element;
-    emit probeWanted();
-}
-
 void ReadyWatcher::conditionReached() {
     if (m_stage != Stage::Waiting) {
         return;
@@ -272,8 +255,12 @@ void ReadyWatcher::conditionReached() {
         m_conditionMet = true;  // the page is on its way to another document
         return;
     }
-    m_stage = Stage::Settling;
-    emit settleWanted();
+    if (m_waitFor.isEmpty()) {
+        afterElement();
+        return;
+    }
+    m_stage = Stage::Element;
+    emit probeWanted();
 }
 
 void ReadyWatcher::elementProbed(ElementState state, const QString& error) {
@@ -302,7 +289,7 @@ void ReadyWatcher::afterElement() {
 void ReadyWatcher::stop() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Navigating) {
         beginStop(WaitEnd::Stopped);
-    } else if (m_stage == Stage::Element || m_stage == Stage::Delay || m_stage == Stage::Settling) {
+    } else if (m_stage == Stage::Element || m_stage == Stage::Delay) {
         end(WaitEnd::Stopped);  // the page has loaded: there is nothing to stop
     } else if (m_stage == Stage::Idle) {
         m_stopWanted = true;  // acted on once the navigation has started
@@ -319,7 +306,7 @@ void ReadyWatcher::timeLimitReached() {
                        "%1 is on the page but was not visible (hidden, or an empty box) within %2 s")
                        .arg(m_waitFor, seconds)
                  : QStringLiteral("%1 did not appear within %2 s").arg(m_waitFor, seconds));
-    } else if (m_stage == Stage::Delay || m_stage == Stage::Settling) {
+    } else if (m_stage == Stage::Delay) {
         end(WaitEnd::Loaded);
     } else {
         beginStop(WaitEnd::TimedOut);
@@ -328,7 +315,7 @@ void ReadyWatcher::timeLimitReached() {
 
 void ReadyWatcher::finishNow() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Grace || m_stage == Stage::Element ||
-        m_stage == Stage::Delay || m_stage == Stage::Settling) {
+        m_stage == Stage::Delay) {
         end(WaitEnd::FinishedEarly);
     } else if (m_stage == Stage::Navigating) {
         beginStop(WaitEnd::FinishedEarly);

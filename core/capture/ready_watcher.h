@@ -20,9 +20,10 @@ enum class WaitEnd { None, Loaded, Stopped, TimedOut, FinishedEarly };
 // report that it stopped), the time limit or a quit end the wait sooner. Frame documents completing on
 // the way are counted and announced. A page that loads another document itself (a refresh, a script that
 // sets location) is followed: the document that counts is the last one committed, and the page is ready
-// only once no navigation of its own is under way (one round trip through its task queue, settleWanted(),
-// shows one it sets off as it finishes loading). The answer comes once, as ready() or failed(), unless
-// waitAgain() asks for the next document; new conditions for readiness belong here, not in the capture.
+// only once no navigation of its own is under way; one it sets off after ready() (a refresh scheduled as
+// it finished loading, a script's location) shows in isNavigatingAgain(). The answer comes once, as
+// ready() or failed(), unless waitAgain() asks for the next document; new conditions for readiness belong
+// here, not in the capture.
 class ReadyWatcher final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ReadyWatcher)
@@ -51,11 +52,9 @@ public:
     // set off (a refresh, a script) that starts after delaySeconds, and its start or cancellation.
     void navigationScheduled(const QString& frameId, double delaySeconds);
     void scheduledNavigationCleared(const QString& frameId);
-    // The answer to settleWanted(): the page has run the tasks that were due.
-    void settled();
 
     // Whether, after ready(), the page has begun (or is about to begin) loading another document itself:
-    // a script run before the snapshot navigated.
+    // a refresh due as it finished loading, or a script run before the snapshot navigated.
     bool isNavigatingAgain() const { return m_stage == Stage::Done && (!m_inFlight.isEmpty() || m_replaced); }
     // Waits for that document as for the first: ready() or failed() once more.
     void waitAgain();
@@ -87,14 +86,11 @@ signals:
     void failed(const lumiclip::CaptureError& error);
     // Ask the page whether the element of the options' waitFor is there and visible.
     void probeWanted();
-    // Let the page run what is due (one round trip through its task queue), then call settled(): a
-    // navigation it sets off as it finishes loading (a refresh of 0 s) is seen before the snapshot.
-    void settleWanted();
 
 private:
-    enum class Stage { Idle, Navigating, Waiting, Settling, Grace, Element, Delay, Done };
+    enum class Stage { Idle, Navigating, Waiting, Grace, Element, Delay, Done };
 
-    // The main frame reached the condition: once the page settles, on to the element, the delay, the end.
+    // The main frame reached the condition: on to the element, the delay, the end.
     void conditionReached();
     // The main frame holds a new document the page loaded itself: its events are the ones that count.
     void adoptDocument(const QString& loaderId);

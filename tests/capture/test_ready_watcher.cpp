@@ -41,9 +41,6 @@ Step committed(const char* loader) {
 Step scheduled(double seconds) {
     return [=](ReadyWatcher& w) { w.navigationScheduled(kMain, seconds); };
 }
-Step settled() {
-    return [](ReadyWatcher& w) { w.settled(); };
-}
 Step probed(ReadyWatcher::ElementState state) {
     return [=](ReadyWatcher& w) { w.elementProbed(state, {}); };
 }
@@ -80,73 +77,70 @@ TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
     using State = ReadyWatcher::ElementState;
     const auto none = [](CaptureOptions&) {};
     const Case cases[] = {
-        {"a plain load settles, then is ready",
-         none,
-         {navigate(), event("load"), settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+        {"a plain load is ready", none, {navigate(), event("load")}, {QStringLiteral("ready: loaded")}},
         {"the blank page's replayed load is not ours", none, {navigate(), event("load", "blank")}, {}},
         {"a load before the navigation's answer counts",
          none,
          {[](ReadyWatcher& w) { w.navigationStarted(); }, event("load"),
-          [](ReadyWatcher& w) { w.navigated(QStringLiteral("L1"), {}); }, settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+          [](ReadyWatcher& w) { w.navigated(QStringLiteral("L1"), {}); }},
+         {QStringLiteral("ready: loaded")}},
         {"the parsed document when asked for",
          [](CaptureOptions& o) { o.wait = WaitCondition::DomContentLoaded; },
-         {navigate(), event("DOMContentLoaded"), settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), event("DOMContentLoaded")},
+         {QStringLiteral("ready: loaded")}},
         {"a frame's load is counted, not taken for the page's",
          none,
-         {navigate(), event("load", "F1", QStringLiteral("frame")), event("load"), settled()},
-         {QStringLiteral("frame"), QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), event("load", "F1", QStringLiteral("frame")), event("load")},
+         {QStringLiteral("frame"), QStringLiteral("ready: loaded")}},
         {"a refresh scheduled as the page loaded is followed to the next document",
          none,
-         {navigate(), event("load"), scheduled(0), settled(), started("L2"), committed("L2"),
-          event("load", "L2"), settled()},
-         {QStringLiteral("settle"), QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), event("load"), scheduled(0),
+          [](ReadyWatcher& w) {
+              EXPECT_TRUE(w.isNavigatingAgain());
+              w.waitAgain();
+          },
+          started("L2"), committed("L2"), event("load", "L2")},
+         {QStringLiteral("ready: loaded"), QStringLiteral("ready: loaded")}},
         {"a page that sets location while loading: its first load is not the end",
          none,
-         {navigate(), started("L2"), event("load"), committed("L2"), event("load", "L2"), settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), started("L2"), event("load"), committed("L2"), event("load", "L2")},
+         {QStringLiteral("ready: loaded")}},
         {"a refresh due in five minutes is not waited for",
          none,
-         {navigate(), event("load"), scheduled(300), settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), event("load"), scheduled(300),
+          [](ReadyWatcher& w) { EXPECT_FALSE(w.isNavigatingAgain()); }},
+         {QStringLiteral("ready: loaded")}},
         {"a same-document navigation loads nothing",
          none,
-         {navigate(), started("L1b", "sameDocument"), event("load"), settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+         {navigate(), started("L1b", "sameDocument"), event("load")},
+         {QStringLiteral("ready: loaded")}},
         {"a scheduled navigation that is cancelled lets the page be ready",
          none,
          {navigate(), scheduled(0), event("load"),
-          [](ReadyWatcher& w) { w.scheduledNavigationCleared(kMain); }, settled()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
+          [](ReadyWatcher& w) { w.scheduledNavigationCleared(kMain); }},
+         {QStringLiteral("ready: loaded")}},
         {"the element is looked for until it is visible",
          [](CaptureOptions& o) { o.waitFor = QStringLiteral("#late"); },
-         {navigate(), event("load"), settled(), probed(State::Missing), probed(State::Visible)},
-         {QStringLiteral("settle"), QStringLiteral("probe"), QStringLiteral("ready: loaded")}},
+         {navigate(), event("load"), probed(State::Missing), probed(State::Visible)},
+         {QStringLiteral("probe"), QStringLiteral("ready: loaded")}},
         {"an element that is there but hidden is named as such at the limit",
          [](CaptureOptions& o) { o.waitFor = QStringLiteral("#box"); },
-         {navigate(), event("load"), settled(), probed(State::NotVisible), limit()},
-         {QStringLiteral("settle"), QStringLiteral("probe"),
+         {navigate(), event("load"), probed(State::NotVisible), limit()},
+         {QStringLiteral("probe"),
           QStringLiteral("failed: timeout: #box is on the page but was not visible")}},
         {"an element that never comes fails at the limit",
          [](CaptureOptions& o) { o.waitFor = QStringLiteral("#never"); },
-         {navigate(), event("load"), settled(), probed(State::Missing), limit()},
-         {QStringLiteral("settle"), QStringLiteral("probe"),
-          QStringLiteral("failed: timeout: #never did not appear")}},
+         {navigate(), event("load"), probed(State::Missing), limit()},
+         {QStringLiteral("probe"), QStringLiteral("failed: timeout: #never did not appear")}},
         {"the limit while loading stops the page and ends in the grace",
          none,
          {navigate(), limit(), [](ReadyWatcher& w) { w.frameStoppedLoading(kMain); }},
          {QStringLiteral("stop"), QStringLiteral("ready: timed out")}},
-        {"the limit while settling takes the page as it is",
-         none,
-         {navigate(), event("load"), limit()},
-         {QStringLiteral("settle"), QStringLiteral("ready: loaded")}},
         {"a stop while the next document loads stops it",
          none,
-         {navigate(), event("load"), started("L2"), [](ReadyWatcher& w) { w.stop(); },
+         {navigate(), started("L2"), event("load"), [](ReadyWatcher& w) { w.stop(); },
           [](ReadyWatcher& w) { w.frameStoppedLoading(kMain); }},
-         {QStringLiteral("settle"), QStringLiteral("stop"), QStringLiteral("ready: stopped")}},
+         {QStringLiteral("stop"), QStringLiteral("ready: stopped")}},
     };
     for (const Case& c : cases) {
         CaptureOptions options;
@@ -156,8 +150,6 @@ TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
         ReadyWatcher watcher(options);
         watcher.setMainFrame(kMain);
         QStringList log;
-        QObject::connect(&watcher, &ReadyWatcher::settleWanted, &watcher,
-                         [&log] { log.append(QStringLiteral("settle")); });
         QObject::connect(&watcher, &ReadyWatcher::probeWanted, &watcher,
                          [&log] { log.append(QStringLiteral("probe")); });
         QObject::connect(&watcher, &ReadyWatcher::stopWanted, &watcher,
