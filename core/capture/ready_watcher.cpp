@@ -159,14 +159,7 @@ void ReadyWatcher::frameStartedNavigating(const QString& frameId, const QString&
     if (loaderId == m_loaderId) {
         return;
     }
-    m_inFlight = loaderId;
-    // The element or the delay was of a document on its way out: wait for the next one.
-    if (m_stage == Stage::Element || m_stage == Stage::Delay) {
-        m_probeTimer.stop();
-        m_delayTimer.stop();
-        m_stage = Stage::Waiting;
-        m_conditionMet = true;
-    }
+    setInFlight(loaderId);
 }
 
 void ReadyWatcher::frameNavigated(const QString& frameId, const QString& loaderId) {
@@ -187,7 +180,12 @@ void ReadyWatcher::navigationScheduled(const QString& frameId, double delaySecon
         delaySeconds > kFollowedScheduleSeconds || !m_inFlight.isEmpty()) {
         return;
     }
-    m_inFlight = kScheduled;
+    setInFlight(kScheduled);
+}
+
+void ReadyWatcher::setInFlight(const QString& navigation) {
+    m_inFlight = navigation;
+    // The element or the delay was of a document on its way out: wait for the next one.
     if (m_stage == Stage::Element || m_stage == Stage::Delay) {
         m_probeTimer.stop();
         m_delayTimer.stop();

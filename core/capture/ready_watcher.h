@@ -94,6 +94,8 @@ private:
     void conditionReached();
     // The main frame holds a new document the page loaded itself: its events are the ones that count.
     void adoptDocument(const QString& loaderId);
+    // A navigation of the page's own is under way (its loader, or kScheduled).
+    void setInFlight(const QString& navigation);
     // A navigation of the page's own ended without a new document (cancelled): back to what was met.
     void inFlightEnded();
     void afterElement();
