@@ -184,7 +184,7 @@ TEST_F(CliPage, AnElementThatIsThereButNotVisibleIsNamedAsSuch) {
         QByteArray err;
         middle(server->url(QStringLiteral("/hidden-element")),
                {QStringLiteral("--wait-for"), QString::fromLatin1(selector), QStringLiteral("--timeout"),
-                QStringLiteral("1")},
+                QStringLiteral("3")},
                &code, &err);
         EXPECT_EQ(code, 1);
         EXPECT_TRUE(err.contains(QByteArray(selector) + " is on the page but was not visible"))
