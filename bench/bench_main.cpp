@@ -8,8 +8,8 @@
 #include "core/browser/browser_process.h"
 #include "core/capture/page_capture.h"
 #include "core/capture/target_pool.h"
-#include "core/image/encoder_table.h"
 #include "core/capture/view_image.h"
+#include "core/image/encoder_table.h"
 #include "core/image/image_writer.h"
 #include "core/image/vips_include.h"
 
@@ -68,12 +68,12 @@ CaptureRun captureOnce(Browser& browser, const QString& url, const QString& outp
     CaptureRun run;
     QElapsedTimer clock;
     clock.start();
-    CaptureOptions options;
+    CaptureRequest options;
     options.url = url;
-    options.viewWidth = kViewWidth;
-    options.viewHeight = kViewHeight;
-    options.imageWidth = kImageWidth;
-    options.imageHeight = kImageHeight;
+    options.page.viewWidth = kViewWidth;
+    options.page.viewHeight = kViewHeight;
+    options.image.width = kImageWidth;
+    options.image.height = kImageHeight;
     PageCapture capture(browser, options);
     QEventLoop loop;
     QObject::connect(&capture, &PageCapture::finished, &loop, &QEventLoop::quit);
@@ -99,8 +99,8 @@ CaptureRun captureOnce(Browser& browser, const QString& url, const QString& outp
         return run;
     }
     QString error;
-    CaptureOptions image = options;
-    image.outputPath = output;
+    CaptureRequest image = options;
+    image.output.path = output;
     if (!WriteSnapshotImage(outcome.snapshot, image, encoder, &error)) {
         run.error = error;
         return run;
@@ -249,9 +249,9 @@ int main(int argc, char** argv) {
         }
     }
     // The timed captures take their contexts prepared, as a batch does; memory is read with one waiting.
-    CaptureOptions poolOptions;
-    poolOptions.viewWidth = kViewWidth;
-    poolOptions.viewHeight = kViewHeight;
+    CaptureRequest poolOptions;
+    poolOptions.page.viewWidth = kViewWidth;
+    poolOptions.page.viewHeight = kViewHeight;
     TargetPool pool(browser, poolOptions);
     pool.prepare(1);
     const pid_t browserPid = browser.pid();
@@ -300,12 +300,12 @@ int main(int argc, char** argv) {
     PageSnapshot snapshot;
     snapshot.png = png;
     snapshot.hasBody = true;
-    CaptureOptions imageStep;
-    imageStep.viewWidth = kViewWidth;
-    imageStep.viewHeight = kViewHeight;
-    imageStep.imageWidth = kImageWidth;
-    imageStep.imageHeight = kImageHeight;
-    imageStep.outputPath = output;
+    CaptureRequest imageStep;
+    imageStep.page.viewWidth = kViewWidth;
+    imageStep.page.viewHeight = kViewHeight;
+    imageStep.image.width = kImageWidth;
+    imageStep.image.height = kImageHeight;
+    imageStep.output.path = output;
     QSize encodedSize;
     for (int i = 0; i < options.imageRuns; ++i) {
         QElapsedTimer clock;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_error.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/ready_watcher.h"
 
 #include <QString>
@@ -23,7 +23,7 @@ struct BatchItem {
 
 struct BatchSettings {
     // Every page's capture: its address and output path are each item's own.
-    CaptureOptions capture;
+    CaptureRequest capture;
     // Pages at once on each browser.
     int jobs = 2;
     // How often a page lost with its browser (it died, or its connection dropped) is tried again, on

@@ -102,10 +102,10 @@ void BatchRunner::feed() {
             continue;
         }
         CaptureRequest request;
-        request.options = m_settings.capture;
-        request.options.url = item.address.isEmpty() ? item.url : item.address;
-        request.options.outputPath = item.output;
-        request.options.outputNameMade = item.outputNameMade;
+        request = m_settings.capture;
+        request.url = item.address.isEmpty() ? item.url : item.address;
+        request.output.path = item.output;
+        request.output.nameMade = item.outputNameMade;
         m_tickets.insert(m_service.submit(std::move(request)), index);
     }
     if (!m_interrupted && !m_over && m_done == m_items.size()) {
@@ -143,8 +143,8 @@ void BatchRunner::complete(qsizetype index, BatchResult result) {
         return;
     }
     if (!result.ok) {
-        result.width = m_settings.capture.imageWidth;
-        result.height = m_settings.capture.imageHeight;
+        result.width = m_settings.capture.image.width;
+        result.height = m_settings.capture.image.height;
     }
     // The address's password opened the page; it is not printed.
     result.url = AddressWithoutPassword(result.url);

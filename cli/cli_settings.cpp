@@ -20,43 +20,27 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
     }
     // A missing file reads as the defaults, like the desktop program.
     const CaptureSettings settings = LoadCaptureSettings(path);
-    CaptureOptions& capture = options->capture;
-    if (!options->viewGiven) {
-        capture.viewWidth = settings.web_width;
-        capture.viewHeight = settings.web_height;
-    }
-    if (!options->sizeGiven) {
-        capture.imageWidth = settings.img_width;
-        capture.imageHeight = settings.img_height;
-    }
-    if (!options->formatGiven) {
-        // The desktop program writes JPEG for a name it does not know; this tool writes only what the
-        // name says, so anything else is the user's to correct.
-        const QString format = CliFormatName(settings.img_format);
-        if (format.isEmpty()) {
-            *error =
-                QStringLiteral("settings file %1: img_format \"%2\" is not a format this tool writes (%3)")
-                    .arg(path, PrintableText(settings.img_format), CliFormats().join(QStringLiteral(", ")));
+    // Each option the command line did not set takes its default from the file, where the file has one;
+    // the flags' own values were checked as they were read.
+    for (const CliOptionRow& row : CliOptionRows()) {
+        if (!row.fromSettings || options->given.contains(row.name)) {
+            continue;
+        }
+        const QString problem = row.fromSettings(settings, options);
+        if (!problem.isEmpty()) {
+            *error = QStringLiteral("settings file %1: %2").arg(path, problem);
             return false;
         }
-        capture.format = format;
     }
-    // Checked once, here, where the values meet: the flags' own ranges were checked as they were read.
-    // The file's sizes are the desktop program's, exact: a side of 0 is the --size flag's alone.
-    const QString sizeError =
-        CheckCaptureSizes(capture.viewWidth, capture.viewHeight, options->sizeGiven ? 1 : capture.imageWidth,
-                          options->sizeGiven ? 1 : capture.imageHeight);
-    if (!sizeError.isEmpty()) {
-        *error = QStringLiteral("settings file %1: %2").arg(path, sizeError);
-        return false;
-    }
-    const QString optionsError = CheckCaptureOptions(capture);
+    // Then the values together, once.
+    const CaptureRequest& capture = options->capture;
+    const QString optionsError = CheckCaptureRequest(capture, kCommandLineProfile);
     if (!optionsError.isEmpty()) {
         *error = optionsError;
         return false;
     }
-    const ImageFormat* format = FindImageFormat(capture.format);
-    if (capture.quality > 0 && (!format || !format->quality)) {
+    const ImageFormat* format = FindImageFormat(capture.image.format);
+    if (capture.image.quality > 0 && (!format || !format->quality)) {
         QStringList lossy;
         for (const ImageFormat& candidate : kImageFormats) {
             if (candidate.quality) {
@@ -64,12 +48,12 @@ bool ApplySettingsDefaults(CliOptions* options, QString* defaultOutput, QString*
             }
         }
         *error = QStringLiteral("--quality: the %1 format has no quality (only %2 have)")
-                     .arg(capture.format, lossy.join(QStringLiteral(", ")));
+                     .arg(capture.image.format, lossy.join(QStringLiteral(", ")));
         return false;
     }
     // The settings' path with the extension of the format written.
     CaptureSettings asked = settings;
-    asked.img_format = capture.format;
+    asked.img_format = capture.image.format;
     *defaultOutput = OutputPathFor(asked);
     return true;
 }

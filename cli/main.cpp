@@ -114,8 +114,8 @@ bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<
         ++position;
         QString name =
             options.nameTemplate.isEmpty()
-                ? FileNameForUrl(address, options.capture.format)
-                : FileNameFromTemplate(options.nameTemplate, address, position, options.capture.format);
+                ? FileNameForUrl(address, options.capture.image.format)
+                : FileNameFromTemplate(options.nameTemplate, address, position, options.capture.image.format);
         const QString stem = QFileInfo(name).completeBaseName();
         const QString extension = QFileInfo(name).suffix();
         for (int n = 2; used.contains(name); ++n) {
@@ -254,8 +254,8 @@ int main(int argc, char** argv) {
     // After an interrupted batch too: it shows what was captured before the end.
     bool galleryWritten = true;
     if (!options.gallery.isEmpty()) {
-        galleryWritten = WriteGallery(runner.results(), options.gallery, options.capture.imageWidth,
-                                      options.capture.imageHeight, &error);
+        galleryWritten = WriteGallery(runner.results(), options.gallery, options.capture.image.width,
+                                      options.capture.image.height, &error);
         if (!galleryWritten) {
             std::fprintf(stderr, "lumiclip-cli: %s\n", qUtf8Printable(PrintableText(error)));
         }

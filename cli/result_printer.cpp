@@ -10,7 +10,7 @@
 
 namespace lumiclip {
 
-ResultPrinter::ResultPrinter(const CaptureOptions& capture, bool json, bool progress)
+ResultPrinter::ResultPrinter(const CaptureRequest& capture, bool json, bool progress)
     : m_capture(capture), m_json(json), m_progress(progress) {}
 
 void ResultPrinter::report(const BatchResult& result) {
@@ -22,18 +22,21 @@ void ResultPrinter::report(const BatchResult& result) {
             {QStringLiteral("output"), result.output},
             {QStringLiteral("width"), result.width},
             {QStringLiteral("height"), result.height},
-            {QStringLiteral("format"), m_capture.format},
+            {QStringLiteral("format"), m_capture.image.format},
             {QStringLiteral("bytes"), result.bytes},
             {QStringLiteral("milliseconds"), result.milliseconds},
             {QStringLiteral("ok"), result.ok},
             {QStringLiteral("skipped"), result.skipped},
             {QStringLiteral("error"), result.ok ? QJsonValue() : QJsonValue(result.error)},
-            {QStringLiteral("error_kind"), result.ok ? QJsonValue() : QJsonValue(ErrorKindName(result.errorKind))},
-            {QStringLiteral("final_url"), result.finalUrl.isEmpty() ? QJsonValue() : QJsonValue(result.finalUrl)},
+            {QStringLiteral("error_kind"),
+             result.ok ? QJsonValue() : QJsonValue(ErrorKindName(result.errorKind))},
+            {QStringLiteral("final_url"),
+             result.finalUrl.isEmpty() ? QJsonValue() : QJsonValue(result.finalUrl)},
             {QStringLiteral("status"), result.status},
             {QStringLiteral("title"), result.title},
             {QStringLiteral("wait"), wait.isEmpty() ? QJsonValue() : QJsonValue(wait)},
-            {QStringLiteral("endpoint"), result.endpoint.isEmpty() ? QJsonValue() : QJsonValue(result.endpoint)},
+            {QStringLiteral("endpoint"),
+             result.endpoint.isEmpty() ? QJsonValue() : QJsonValue(result.endpoint)},
         };
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
@@ -44,7 +47,7 @@ void ResultPrinter::report(const BatchResult& result) {
         std::fflush(stdout);
     } else if (result.ok) {
         std::fprintf(stdout, "%s: %dx%d %s, %lld bytes (%s)\n", qUtf8Printable(PrintableText(result.output)),
-                     result.width, result.height, qUtf8Printable(m_capture.format),
+                     result.width, result.height, qUtf8Printable(m_capture.image.format),
                      static_cast<long long>(result.bytes), qUtf8Printable(PrintableText(result.url)));
         std::fflush(stdout);
     }
@@ -79,8 +82,8 @@ void ResultPrinter::endpointLost(const QString& reason, bool othersTakeOver) con
 }
 
 void ResultPrinter::endpointRetrying(const QString& reason, int delayMs) const {
-    std::fprintf(stderr, "lumiclip-cli: browser %s; trying again in %.1f s\n", qUtf8Printable(PrintableText(reason)),
-                 delayMs / 1000.0);
+    std::fprintf(stderr, "lumiclip-cli: browser %s; trying again in %.1f s\n",
+                 qUtf8Printable(PrintableText(reason)), delayMs / 1000.0);
 }
 
 void ResultPrinter::endpointAnswersAgain(const QString& name) const {
@@ -88,7 +91,8 @@ void ResultPrinter::endpointAnswersAgain(const QString& name) const {
 }
 
 void ResultPrinter::endpointGivenUp(const QString& reason) const {
-    std::fprintf(stderr, "lumiclip-cli: browser %s; no more pages go to it\n", qUtf8Printable(PrintableText(reason)));
+    std::fprintf(stderr, "lumiclip-cli: browser %s; no more pages go to it\n",
+                 qUtf8Printable(PrintableText(reason)));
 }
 
 void ResultPrinter::endpointNeverAnswered(const QString& name) const {

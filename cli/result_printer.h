@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/batch_result.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 
 #include <QString>
 
@@ -13,7 +13,7 @@ namespace lumiclip {
 class ResultPrinter final {
 public:
     // capture: the batch's options (the format and the waits that name a result's wait).
-    ResultPrinter(const CaptureOptions& capture, bool json, bool progress);
+    ResultPrinter(const CaptureRequest& capture, bool json, bool progress);
 
     void report(const BatchResult& result);
     // The bar: done of total.
@@ -27,7 +27,7 @@ public:
     void endpointNeverAnswered(const QString& name) const;
 
 private:
-    CaptureOptions m_capture;
+    CaptureRequest m_capture;
     bool m_json;
     bool m_progress;
 };

@@ -22,13 +22,6 @@ bool parseNumber(const QString& text, int lowest, int highest, int* number) {
 
 }  // namespace
 
-bool IsScaleFlag(const QString& flag, bool* takesValue) {
-    *takesValue = flag != QStringLiteral("--shard-index-from-env");
-    return flag == QStringLiteral("--browser") || flag == QStringLiteral("--retries") ||
-           flag == QStringLiteral("--shard") || flag == QStringLiteral("--shard-count") ||
-           flag == QStringLiteral("--shard-index-from-env");
-}
-
 bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* options, QString* error) {
     if (flag == QStringLiteral("--browser")) {
         const QUrl endpoint(value, QUrl::StrictMode);

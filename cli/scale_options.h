@@ -29,10 +29,8 @@ struct ScaleOptions {
 inline constexpr int kMaxShards = 1000000;
 inline constexpr int kMaxRetries = 10;
 
-// Whether the flag is one of --browser, --retries, --shard, --shard-count and --shard-index-from-env;
-// those that take a value need one (takesValue).
-bool IsScaleFlag(const QString& flag, bool* takesValue);
-// Applies one of them; false with *error naming the flag and the value.
+// Applies one of --browser, --retries, --shard, --shard-count and --shard-index-from-env; false with *error
+// naming the flag and the value.
 bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* options, QString* error);
 // What cannot be known flag by flag (the flags' combination); false with *error.
 bool CheckScaleOptions(const ScaleOptions& options, QString* error);

@@ -2,24 +2,16 @@
 
 namespace lumiclip {
 
-QString WaitEndName(WaitEnd how, const CaptureOptions& options) {
+QString WaitEndName(WaitEnd how, const CaptureRequest& options) {
     switch (how) {
         case WaitEnd::Loaded:
-            if (options.delayMs > 0) {
+            if (options.wait.delayMs > 0) {
                 return QStringLiteral("delay");
             }
-            if (!options.waitFor.isEmpty()) {
+            if (!options.wait.selector.isEmpty()) {
                 return QStringLiteral("selector");
             }
-            switch (options.wait) {
-                case WaitCondition::DomContentLoaded:
-                    return QStringLiteral("domcontentloaded");
-                case WaitCondition::NetworkIdle:
-                    return QStringLiteral("networkidle");
-                case WaitCondition::Load:
-                    break;
-            }
-            return QStringLiteral("load");
+            return WaitConditionName(options.wait.condition);
         case WaitEnd::Stopped:
             return QStringLiteral("stopped");
         case WaitEnd::TimedOut:

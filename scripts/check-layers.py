@@ -18,7 +18,7 @@ ENGINE = {
     "preview": {"preview"},
     "upgrade": {"upgrade"},
     "capture": {"capture", "cdp", "browser", "image"},
-    "engine": {"engine", "capture", "cdp", "browser", "image"},
+    "engine": {"engine", "capture", "cdp", "browser", "image", "settings"},
 }
 DESKTOP = ["widgets", "preview", "ui", "app"]
 OTHERS = {"cli": {"cli"}, "bench": {"bench"}}

@@ -1,4 +1,5 @@
 // The capture cycle and the menu commands of the main window.
+#include "core/capture/capture_request.h"
 #include "core/capture/create_html_image.h"
 #include "core/capture/user_address.h"
 #include "core/image/image_format.h"
@@ -93,6 +94,14 @@ void CCaptureDlg::OnCapture() {
     }
     UpdateData(true);  // a refused address goes on as read
     const QString target = m_strOutputPath;
+    // The file is named after the settings' format: its bytes must be of that format too.
+    const ImageFormat* format = DesktopImageFormat(m_settings.img_format);
+    if (!format) {
+        OnCaptureFailed(QStringLiteral("the image format \"%1\" is not one this program writes (%2)")
+                            .arg(m_settings.img_format, ImageFormatNames(true).join(QStringLiteral(", "))),
+                        true);
+        return;
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_nCompleteCount = 0;
     m_strStatus = QString::fromUtf8("正在截取网站[") + m_strUrl + QString::fromUtf8("]图片，请等待...");
@@ -105,7 +114,7 @@ void CCaptureDlg::OnCapture() {
     m_pCaptureHost.reset();
     m_pCaptureHost = std::make_unique<CVTCreateHTMLImage>(m_browser);
     m_pCaptureHost->Create(this);
-    m_pCaptureHost->m_strFormat = m_settings.img_format;
+    m_pCaptureHost->m_strFormat = QLatin1String(format->name);
     if (m_captureTimeLimitMs > 0) {
         m_pCaptureHost->setTimeLimitMs(m_captureTimeLimitMs);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/capture_request.h"
+
 #include <QDialog>
 #include <QHash>
 #include <QString>
@@ -41,8 +43,9 @@ public:
         IDC_FORMAT = 1019,
         IDC_RATIO_LOCK = 1028,
     };
-    static constexpr int kMinSize = 10;
-    static constexpr int kMaxSize = 1024;
+    // The desktop's sides, from the one rule of the capture request's profiles.
+    static constexpr int kMinSize = kDesktopProfile.minSide;
+    static constexpr int kMaxSize = kDesktopProfile.maxSide;
     static constexpr int kMaxUrlLength = 255;
     static constexpr int kMaxFormatLength = 10;
 

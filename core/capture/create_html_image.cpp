@@ -1,8 +1,9 @@
 #include "core/capture/create_html_image.h"
 
 #include "core/browser/browser.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/page_capture.h"
+#include "core/image/image_format.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -14,16 +15,18 @@ namespace lumiclip {
 namespace {
 
 // The record of a capture from the host's own arguments.
-CaptureOptions OptionsFor(const QString& url, const QString& outputPath, int viewWidth, int viewHeight,
+CaptureRequest OptionsFor(const QString& url, const QString& outputPath, int viewWidth, int viewHeight,
                           int imageWidth, int imageHeight, const QString& format) {
-    CaptureOptions options;
+    CaptureRequest options;
     options.url = url;
-    options.outputPath = outputPath;
-    options.viewWidth = viewWidth;
-    options.viewHeight = viewHeight;
-    options.imageWidth = imageWidth;
-    options.imageHeight = imageHeight;
-    options.format = format;
+    options.output.path = outputPath;
+    options.page.viewWidth = viewWidth;
+    options.page.viewHeight = viewHeight;
+    options.image.width = imageWidth;
+    options.image.height = imageHeight;
+    // The format whose encoder the host selects: a desktop format by its exact name, JPEG for any other.
+    const ImageFormat* known = FindImageFormat(format);
+    options.image.format = known && known->desktop ? format : QStringLiteral("JPG");
     return options;
 }
 
@@ -64,7 +67,7 @@ bool CCreateHTMLImage::RenderToFile(const PageSnapshot* pDocument, const QString
         m_lastError = QStringLiteral("no document to draw");
         return false;
     }
-    const CaptureOptions options =
+    const CaptureRequest options =
         OptionsFor(QString(), outputPath, viewWidth, viewHeight, imageWidth, imageHeight, m_strFormat);
     QString error = CheckCaptureSizes(viewWidth, viewHeight, imageWidth, imageHeight);
     if (!error.isEmpty()) {
@@ -107,7 +110,7 @@ bool CCreateHTMLImage::CreateImage(const QString& url, const QString& outputPath
         m_lastError = QStringLiteral("this host has already captured a page");
         return false;
     }
-    CaptureOptions options =
+    CaptureRequest options =
         OptionsFor(url, outputPath, viewWidth, viewHeight, imageWidth, imageHeight, m_strFormat);
     options.limits.pageMs = m_timeLimitMs;
     // Sizes a hand-edited settings file can hold but no raster can: refuse before any work. The sizes

@@ -32,7 +32,7 @@ QString ExceptionText(const QJsonObject& result) {
 
 }  // namespace
 
-PageCapture::PageCapture(Browser& browser, CaptureOptions options, QObject* parent)
+PageCapture::PageCapture(Browser& browser, CaptureRequest options, QObject* parent)
     : QObject(parent), m_browser(browser), m_options(std::move(options)), m_watcher(m_options) {
     // Precise: a coarse timer may fire a few per cent early, which at 30 s is a second.
     for (QTimer* timer : {&m_limitTimer, &m_endTimer}) {
@@ -282,13 +282,13 @@ void PageCapture::probeElement() {
                               "  return box.width > 0 && box.height > 0 && style.visibility !== 'hidden'"
                               "      && style.display !== 'none' ? 'visible' : 'hidden';"
                               "})(%1)")
-                              .arg(JavaScriptString(m_options.waitFor));
+                              .arg(JavaScriptString(m_options.wait.selector));
     using State = ReadyWatcher::ElementState;
     evaluate(probe, [this](const QJsonObject& result) {
         if (result.contains(QStringLiteral("exceptionDetails"))) {
             m_watcher.elementProbed(State::Missing,
                                     QStringLiteral("--wait-for: %1 is not a selector the page understands")
-                                        .arg(m_options.waitFor));
+                                        .arg(m_options.wait.selector));
             return;
         }
         const QString state =
@@ -302,9 +302,9 @@ void PageCapture::probeElement() {
 
 void PageCapture::prepareSnapshot(int step) {
     // After the waits and before the snapshot: the user's script, then the elements to hide.
-    if (step == 0 && !m_options.script.isEmpty()) {
+    if (step == 0 && !m_options.shot.script.isEmpty()) {
         m_scriptRan = true;
-        evaluate(m_options.script, [this](const QJsonObject& result) {
+        evaluate(m_options.shot.script, [this](const QJsonObject& result) {
             if (result.contains(QStringLiteral("exceptionDetails"))) {
                 fail(ErrorKind::Script,
                      QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
@@ -317,9 +317,9 @@ void PageCapture::prepareSnapshot(int step) {
         });
         return;
     }
-    if (step <= 1 && !m_options.hide.isEmpty()) {
+    if (step <= 1 && !m_options.shot.hide.isEmpty()) {
         QStringList selectors;
-        for (const QString& selector : m_options.hide) {
+        for (const QString& selector : m_options.shot.hide) {
             selectors.append(JavaScriptString(selector));
         }
         // Each selector is a rule of its own, set through a style sheet's object model rather than

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_error.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/page_snapshot.h"
 #include "core/capture/ready_watcher.h"
 
@@ -47,7 +47,7 @@ class PageCapture final : public QObject {
 
 public:
     // Uses the options' address, view size and time limits.
-    PageCapture(Browser& browser, CaptureOptions options, QObject* parent = nullptr);
+    PageCapture(Browser& browser, CaptureRequest options, QObject* parent = nullptr);
     ~PageCapture() override;
 
     // Before start(): the capture takes its context from pool when one waits there, and else opens one.
@@ -60,7 +60,7 @@ public:
 
     bool isFinished() const { return m_finished; }
     const PageCaptureOutcome& outcome() const { return m_outcome; }
-    const CaptureOptions& options() const { return m_options; }
+    const CaptureRequest& options() const { return m_options; }
 
 signals:
     void frameDocumentComplete();
@@ -92,7 +92,7 @@ private:
     void finish();
 
     Browser& m_browser;
-    CaptureOptions m_options;
+    CaptureRequest m_options;
     PageCaptureOutcome m_outcome;
     PageTarget* m_target = nullptr;
     QPointer<TargetPool> m_pool;

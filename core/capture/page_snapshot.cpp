@@ -28,13 +28,14 @@ void takeDocument(const QJsonObject& document, PageSnapshot* snapshot) {
 
 // The document check and, for a full page or an element, the box to capture in document coordinates
 // (an element's box moves with the scroll offset; the clip does not).
-QString documentExpression(const CaptureOptions& options) {
-    if (options.kind == CaptureKind::View) {
+QString documentExpression(const CaptureRequest& options) {
+    if (options.shot.kind == CaptureKind::View) {
         return QStringLiteral("({body: document.body !== null, url: location.href, title: document.title})");
     }
     const QString selector =
-        options.kind == CaptureKind::Element
-            ? QString::fromUtf8(QJsonDocument(QJsonArray{options.selector}).toJson(QJsonDocument::Compact))
+        options.shot.kind == CaptureKind::Element
+            ? QString::fromUtf8(
+                  QJsonDocument(QJsonArray{options.shot.selector}).toJson(QJsonDocument::Compact))
             : QStringLiteral("[null]");
     return QStringLiteral(
                "(() => {"
@@ -88,8 +89,8 @@ QByteArray pngOf(const QJsonObject& screenshot) {
 }
 
 // The clip of a full page or an element, or empty with *error set when there is nothing to capture.
-QJsonObject clipOf(const QJsonObject& document, const CaptureOptions& options, QString* error) {
-    const QString selector = options.selector;
+QJsonObject clipOf(const QJsonObject& document, const CaptureRequest& options, QString* error) {
+    const QString selector = options.shot.selector;
     if (document.contains(QStringLiteral("invalid"))) {
         *error =
             QStringLiteral("the selector \"%1\" is not valid: %2")
@@ -102,9 +103,9 @@ QJsonObject clipOf(const QJsonObject& document, const CaptureOptions& options, Q
     }
     const QJsonObject box = document.value(QStringLiteral("box")).toObject();
     // At most kMaxCaptureSide device pixels each way.
-    const double most = kMaxCaptureSide / options.scaleFactor;
-    const bool fullPage = options.kind == CaptureKind::FullPage;
-    const double width = fullPage ? options.viewWidth : box.value(QStringLiteral("width")).toDouble();
+    const double most = kMaxCaptureSide / options.page.scaleFactor;
+    const bool fullPage = options.shot.kind == CaptureKind::FullPage;
+    const double width = fullPage ? options.page.viewWidth : box.value(QStringLiteral("width")).toDouble();
     const double height = box.value(QStringLiteral("height")).toDouble();
     if (!(width > 0 && height > 0)) {
         *error = fullPage ? QStringLiteral("the document has no height to capture")
@@ -121,7 +122,7 @@ QJsonObject clipOf(const QJsonObject& document, const CaptureOptions& options, Q
 
 }  // namespace
 
-void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObject* context, int timeoutMs,
+void TakePageSnapshot(CdpSession& session, const CaptureRequest& options, QObject* context, int timeoutMs,
                       SnapshotDone done) {
     struct State {
         SnapshotDone done;
@@ -151,7 +152,7 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
         QStringLiteral("Runtime.terminateExecution"), {}, context, [](const CdpReply&) {}, timeoutMs);
     const QJsonObject evaluate{{QStringLiteral("expression"), documentExpression(options)},
                                {QStringLiteral("returnByValue"), true}};
-    if (options.kind == CaptureKind::View) {
+    if (options.shot.kind == CaptureKind::View) {
         // The view needs no measure: the check and the screenshot go out together.
         session.call(
             QStringLiteral("Runtime.evaluate"), evaluate, context,
@@ -189,8 +190,8 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
             if (clip.isEmpty()) {
                 // What the selector names is missing or empty; a document without height is the browser's.
                 state->done(false,
-                            CaptureError{options.kind == CaptureKind::Element ? ErrorKind::Selector
-                                                                              : ErrorKind::BrowserError,
+                            CaptureError{options.shot.kind == CaptureKind::Element ? ErrorKind::Selector
+                                                                                   : ErrorKind::BrowserError,
                                          error},
                             {});
                 return;
@@ -215,7 +216,7 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
         timeoutMs);
 }
 
-QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options,
+QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureRequest& options,
                                const EncoderId& encoder, QString* error, QSize* imageSize) {
     if (!snapshot.hasBody) {
         *error = QStringLiteral("the document has no body to draw");
@@ -224,7 +225,7 @@ QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureOption
     return EncodeViewImage(snapshot.png, options, encoder, error, imageSize);
 }
 
-bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
+bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureRequest& options, const EncoderId& encoder,
                         QString* error, QSize* imageSize, ErrorKind* kind) {
     const auto failed = [kind](ErrorKind what) {
         if (kind) {
@@ -236,8 +237,8 @@ bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& opti
     if (bytes.isEmpty()) {
         return failed(ErrorKind::Image);
     }
-    if (!WriteFileAtomically(options.outputPath, bytes, error,
-                             options.outputNameMade ? LinkRule::Replace : LinkRule::Follow)) {
+    if (!WriteFileAtomically(options.output.path, bytes, error,
+                             options.output.nameMade ? LinkRule::Replace : LinkRule::Follow)) {
         return failed(ErrorKind::Write);
     }
     return true;

@@ -2,7 +2,7 @@
 
 #include "core/capture/capture_error.h"
 
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
@@ -35,7 +35,7 @@ using SnapshotDone = std::function<void(bool ok, const CaptureError& error, cons
 // element the selector matches (no match, an empty box or a bad selector fail, naming the selector). A
 // full page or an element is at most kMaxCaptureSide device pixels each way. done() is called once,
 // from the event loop, unless context goes first.
-void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObject* context, int timeoutMs,
+void TakePageSnapshot(CdpSession& session, const CaptureRequest& options, QObject* context, int timeoutMs,
                       SnapshotDone done);
 
 // The image step for a snapshot: its rendering drawn, scaled, encoded and written as the options say.
@@ -43,12 +43,12 @@ void TakePageSnapshot(CdpSession& session, const CaptureOptions& options, QObjec
 // *imageSize, when given, receives the size of the image written.
 // The image of a snapshot, encoded in memory as the options say (nothing is written); empty with *error
 // set when it cannot be made.
-QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options,
+QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureRequest& options,
                                const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
 
 // *kind, when given, tells an image that could not be made (Image) from one that could not be written
 // (Write).
-bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureOptions& options, const EncoderId& encoder,
+bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureRequest& options, const EncoderId& encoder,
                         QString* error, QSize* imageSize = nullptr, ErrorKind* kind = nullptr);
 
 }  // namespace lumiclip

@@ -4,7 +4,7 @@
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
 
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 
 #include <QJsonArray>
 #include <QTimer>
@@ -31,7 +31,7 @@ PageTarget::~PageTarget() {
     dispose(10000);
 }
 
-void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
+void PageTarget::open(const CaptureRequest& options, int firstCallMs) {
     CdpConnection* connection = m_browser.connection();
     if (!connection) {
         QTimer::singleShot(0, this, [this] {
@@ -57,8 +57,8 @@ void PageTarget::open(const CaptureOptions& options, int firstCallMs) {
                 return;
             }
             QJsonObject params{{QStringLiteral("url"), QStringLiteral("about:blank")},
-                               {QStringLiteral("width"), options.viewWidth},
-                               {QStringLiteral("height"), options.viewHeight},
+                               {QStringLiteral("width"), options.page.viewWidth},
+                               {QStringLiteral("height"), options.page.viewHeight},
                                {QStringLiteral("browserContextId"), m_contextId}};
             if (!m_browser.isHeadlessShell()) {
                 params.insert(QStringLiteral("newWindow"), true);
@@ -126,7 +126,7 @@ void PageTarget::onAttached(const QString& sessionId) {
             });
 }
 
-void PageTarget::prepare(const CaptureOptions& options) {
+void PageTarget::prepare(const CaptureRequest& options) {
     // Sent together, awaited together: one round trip instead of eight.
     const QJsonObject white{{QStringLiteral("r"), 255},
                             {QStringLiteral("g"), 255},
@@ -144,23 +144,23 @@ void PageTarget::prepare(const CaptureOptions& options) {
         // isolated) are targets of their own; they report their loads only to a session on them.
         {QStringLiteral("Target.setAutoAttach"), AutoAttachParams()},
         {QStringLiteral("Emulation.setDeviceMetricsOverride"),
-         {{QStringLiteral("width"), options.viewWidth},
-          {QStringLiteral("height"), options.viewHeight},
-          {QStringLiteral("deviceScaleFactor"), options.scaleFactor},
+         {{QStringLiteral("width"), options.page.viewWidth},
+          {QStringLiteral("height"), options.page.viewHeight},
+          {QStringLiteral("deviceScaleFactor"), options.page.scaleFactor},
           {QStringLiteral("mobile"), false}}},
     };
-    if (!options.userAgent.isEmpty()) {
+    if (!options.page.userAgent.isEmpty()) {
         steps.append({QStringLiteral("Emulation.setUserAgentOverride"),
-                      {{QStringLiteral("userAgent"), options.userAgent}}});
+                      {{QStringLiteral("userAgent"), options.page.userAgent}}});
     }
-    if (!options.headers.isEmpty()) {
+    if (!options.page.headers.isEmpty()) {
         QJsonObject headers;
-        for (const auto& [name, value] : options.headers) {
+        for (const auto& [name, value] : options.page.headers) {
             headers.insert(name, value);
         }
         steps.append({QStringLiteral("Network.setExtraHTTPHeaders"), {{QStringLiteral("headers"), headers}}});
     }
-    if (options.dark) {
+    if (options.page.dark) {
         const QJsonObject scheme{{QStringLiteral("name"), QStringLiteral("prefers-color-scheme")},
                                  {QStringLiteral("value"), QStringLiteral("dark")}};
         steps.append({QStringLiteral("Emulation.setEmulatedMedia"),

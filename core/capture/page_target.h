@@ -16,7 +16,7 @@ struct CdpReply;
 
 class Browser;
 class CdpSession;
-struct CaptureOptions;
+struct CaptureRequest;
 
 // The browser side of one capture: a fresh browser context holding one page target of the view size,
 // prepared for a capture (no cache, no scroll bars, a white background, lifecycle events, and the
@@ -36,7 +36,7 @@ public:
 
     // Creates the context and the target, attaches and prepares; then ready(), or failed(). The first
     // call gets firstCallMs (a browser that has just been started answers it once it is up).
-    void open(const CaptureOptions& options, int firstCallMs);
+    void open(const CaptureRequest& options, int firstCallMs);
     // The timeout for each call from now on: a target prepared ahead gets its capture's when taken.
     void setDeadline(std::function<int()> deadline) { m_deadline = std::move(deadline); }
     // Whether the browser has answered the first call, and whether ready() has been emitted.
@@ -63,7 +63,7 @@ private:
     void browserCall(const QString& method, const QJsonObject& params,
                      std::function<void(const QJsonObject&)> onResult, int timeoutMs);
     void onAttached(const QString& sessionId);
-    void prepare(const CaptureOptions& options);
+    void prepare(const CaptureRequest& options);
     void onSessionEvent(CdpSession* from, const QString& method, const QJsonObject& params);
     void onChildAttached(const QJsonObject& params);
     void onChildDetached(const QString& sessionId);

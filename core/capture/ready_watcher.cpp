@@ -20,26 +20,14 @@ bool LoadsDocument(const QString& navigationType) {
            navigationType != QStringLiteral("historySameDocument");
 }
 
-QString LifecycleName(WaitCondition condition) {
-    switch (condition) {
-        case WaitCondition::DomContentLoaded:
-            return QStringLiteral("DOMContentLoaded");
-        case WaitCondition::NetworkIdle:
-            return QStringLiteral("networkIdle");
-        case WaitCondition::Load:
-            break;
-    }
-    return QStringLiteral("load");
-}
-
 }  // namespace
 
-ReadyWatcher::ReadyWatcher(const CaptureOptions& options, QObject* parent)
+ReadyWatcher::ReadyWatcher(const CaptureRequest& options, QObject* parent)
     : QObject(parent),
       m_limits(options.limits),
-      m_condition(LifecycleName(options.wait)),
-      m_waitFor(options.waitFor),
-      m_delayMs(options.delayMs) {
+      m_condition(WaitConditionLifecycleEvent(options.wait.condition)),
+      m_waitFor(options.wait.selector),
+      m_delayMs(options.wait.delayMs) {
     // Precise, like the limit: a coarse timer may fire a few per cent early.
     for (QTimer* timer : {&m_graceTimer, &m_errorPageTimer, &m_probeTimer, &m_delayTimer}) {
         timer->setSingleShot(true);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_error.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 
 #include <QObject>
 #include <QSet>
@@ -30,7 +30,7 @@ class ReadyWatcher final : public QObject {
 
 public:
     // Uses the options' limits and waits.
-    explicit ReadyWatcher(const CaptureOptions& options, QObject* parent = nullptr);
+    explicit ReadyWatcher(const CaptureRequest& options, QObject* parent = nullptr);
 
     // The main frame's id (its target's id); frame events of other ids are frames of the page.
     void setMainFrame(const QString& frameId) { m_mainFrame = frameId; }

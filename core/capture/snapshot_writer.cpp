@@ -19,17 +19,17 @@ SnapshotWriter::~SnapshotWriter() {
     m_threads.waitForDone();
 }
 
-void SnapshotWriter::write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context,
-                           Done done, bool toMemory) {
+void SnapshotWriter::write(PageSnapshot snapshot, CaptureRequest options, EncoderId encoder, QObject* context,
+                           Done done) {
     // What only this thread touches (the context's guard, the callback) stays here under an id; the
     // worker gets the data and hands back the id with the result.
     const quint64 id = m_nextId++;
     m_askers.insert(id, Asker{context, std::move(done)});
     m_threads.start([this, id, snapshot = std::move(snapshot), options = std::move(options),
-                     encoder = std::move(encoder), toMemory] {
+                     encoder = std::move(encoder)] {
         SnapshotWriteResult result;
         try {
-            if (toMemory) {
+            if (options.output.to == CaptureOutput::Bytes) {
                 result.bytes = EncodeSnapshotImage(snapshot, options, encoder, &result.error, &result.size);
                 result.ok = !result.bytes.isEmpty();
                 result.errorKind = result.ok ? ErrorKind::None : ErrorKind::Image;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/page_snapshot.h"
 #include "core/image/encoder_table.h"
 
@@ -41,9 +41,8 @@ public:
     explicit SnapshotWriter(int threads = 2, QObject* parent = nullptr);
     ~SnapshotWriter() override;
 
-    // toMemory: the image is handed back in the result, and no file is written.
-    void write(PageSnapshot snapshot, CaptureOptions options, EncoderId encoder, QObject* context, Done done,
-               bool toMemory = false);
+    // For CaptureOutput::Bytes the image is handed back in the result, and no file is written.
+    void write(PageSnapshot snapshot, CaptureRequest options, EncoderId encoder, QObject* context, Done done);
     // Drops the steps that have not begun, waits for those that have, and hands their results to their
     // callbacks now (an interrupted batch reports an image that was written as written).
     void settle();

@@ -7,17 +7,11 @@
 
 namespace lumiclip {
 
-TargetPool::TargetPool(Browser& browser, CaptureOptions options, QObject* parent)
+TargetPool::TargetPool(Browser& browser, CaptureRequest options, QObject* parent)
     : QObject(parent), m_browser(browser), m_options(std::move(options)) {}
 
 TargetPool::~TargetPool() {
     clear();
-}
-
-bool TargetPool::SameSetUp(const CaptureOptions& a, const CaptureOptions& b) {
-    // What PageTarget sets the page up with; everything else is the capture's.
-    return a.viewWidth == b.viewWidth && a.viewHeight == b.viewHeight && a.scaleFactor == b.scaleFactor &&
-           a.userAgent == b.userAgent && a.headers == b.headers && a.dark == b.dark;
 }
 
 void TargetPool::forgetStaleTargets() {
@@ -53,10 +47,10 @@ void TargetPool::prepare(int count) {
     }
 }
 
-PageTarget* TargetPool::take(const CaptureOptions& options, QObject* parent) {
+PageTarget* TargetPool::take(const CaptureRequest& options, QObject* parent) {
     forgetStaleTargets();
     const CdpConnection* connection = m_browser.connection();
-    if (m_waiting.isEmpty() || !SameSetUp(options, m_options) || !connection || !connection->isOpen()) {
+    if (m_waiting.isEmpty() || options.page != m_options.page || !connection || !connection->isOpen()) {
         return nullptr;
     }
     PageTarget* target = m_waiting.takeFirst();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 
 #include <QList>
 #include <QObject>
@@ -21,8 +21,8 @@ class TargetPool final : public QObject {
     Q_DISABLE_COPY_MOVE(TargetPool)
 
 public:
-    // Targets are prepared for options' view, scale factor, agent, headers and colour scheme.
-    TargetPool(Browser& browser, CaptureOptions options, QObject* parent = nullptr);
+    // Targets are prepared for the options' page set-up (view, scale factor, agent, headers, colour scheme).
+    TargetPool(Browser& browser, CaptureRequest options, QObject* parent = nullptr);
     ~TargetPool() override;
 
     // Keeps count targets waiting (prepared or in preparation) while the browser runs: starts what is
@@ -30,20 +30,17 @@ public:
     void prepare(int count);
     // The oldest waiting target, now the caller's (and a child of parent), for a capture of options;
     // null when none waits or when options set a page up otherwise than the pool's.
-    PageTarget* take(const CaptureOptions& options, QObject* parent);
+    PageTarget* take(const CaptureRequest& options, QObject* parent);
     // Disposes every waiting target.
     void clear();
     int waiting() const { return static_cast<int>(m_waiting.size()); }
-
-    // Whether a target prepared for a may serve a capture of b.
-    static bool SameSetUp(const CaptureOptions& a, const CaptureOptions& b);
 
 private:
     void drop(PageTarget* target);
     void forgetStaleTargets();
 
     Browser& m_browser;
-    CaptureOptions m_options;
+    CaptureRequest m_options;
     QList<PageTarget*> m_waiting;
     // The browser's start count the waiting targets were made on.
     int m_starts = -1;

@@ -18,6 +18,8 @@ struct TimeLimits {
     int browserStartMs = 20000;
     // How long the browser may take to dispose of a capture's context once the capture is over.
     int disposeMs = 10000;
+
+    bool operator==(const TimeLimits&) const = default;
 };
 
 }  // namespace lumiclip

@@ -19,9 +19,9 @@ bool hasQuality(const EncoderId& encoder) {
 
 }  // namespace
 
-QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
+QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureRequest& options,
                            const EncoderId& encoder, QString* error, QSize* imageSize) {
-    const QString sizeError = CheckCaptureOptions(options);
+    const QString sizeError = CheckCaptureRequest(options);
     if (!sizeError.isEmpty()) {
         *error = sizeError;
         return {};
@@ -35,7 +35,7 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
         *error = QStringLiteral("no image encoder is installed for this format");
         return {};
     }
-    const bool view = options.kind == CaptureKind::View;
+    const bool view = options.shot.kind == CaptureKind::View;
     if (!view && renderingPng.isEmpty()) {
         *error = QStringLiteral("the browser gave no rendering of the captured part");
         return {};
@@ -45,24 +45,24 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions&
     // The view is a fixed frame the rendering is drawn into; a full page or an element is what the
     // browser rendered of it.
     if (view) {
-        request.raster = QSize(qRound(options.viewWidth * options.scaleFactor),
-                               qRound(options.viewHeight * options.scaleFactor));
+        request.raster = QSize(qRound(options.page.viewWidth * options.page.scaleFactor),
+                               qRound(options.page.viewHeight * options.page.scaleFactor));
     }
     request.imageSizeFor = [&options](QSize raster) {
-        return ImageSizeFor(options.imageWidth, options.imageHeight, raster);
+        return ImageSizeFor(options.image.width, options.image.height, raster);
     };
     // The encoder names its saver; the library calls it by that name.
     request.saver = encoder.saver.toLatin1();
-    request.quality = hasQuality(encoder) ? options.quality : 0;
+    request.quality = hasQuality(encoder) ? options.image.quality : 0;
     return library->encode(request, imageSize, error);
 }
 
-bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
+bool WriteViewImage(const QByteArray& renderingPng, const CaptureRequest& options, const EncoderId& encoder,
                     QString* error, QSize* imageSize) {
     const QByteArray bytes = EncodeViewImage(renderingPng, options, encoder, error, imageSize);
     return !bytes.isEmpty() &&
-           WriteFileAtomically(options.outputPath, bytes, error,
-                               options.outputNameMade ? LinkRule::Replace : LinkRule::Follow);
+           WriteFileAtomically(options.output.path, bytes, error,
+                               options.output.nameMade ? LinkRule::Replace : LinkRule::Follow);
 }
 
 }  // namespace lumiclip

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
@@ -15,12 +15,12 @@ namespace lumiclip {
 // is the view's size in device pixels (view x scale factor), whatever part the rendering covers; that of
 // a full page or an element is the rendering's own size. Returns the encoded bytes, with the image's size
 // in *imageSize when given, or empty with *error set.
-QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureOptions& options,
+QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureRequest& options,
                            const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
 
 // EncodeViewImage, then WriteFileAtomically to the options' output path (a link there replaced rather
 // than followed when the program made the name).
-bool WriteViewImage(const QByteArray& renderingPng, const CaptureOptions& options, const EncoderId& encoder,
+bool WriteViewImage(const QByteArray& renderingPng, const CaptureRequest& options, const EncoderId& encoder,
                     QString* error, QSize* imageSize = nullptr);
 
 }  // namespace lumiclip

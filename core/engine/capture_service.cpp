@@ -22,8 +22,9 @@ CaptureResult Failure(ErrorKind kind, const QString& message) {
 
 }  // namespace
 
-CaptureService::CaptureService(const QList<BrowserEndpoints::Endpoint>& browsers, CaptureServiceSettings settings,
-                               const CaptureOptions& usualSetUp, QObject* parent)
+CaptureService::CaptureService(const QList<BrowserEndpoints::Endpoint>& browsers,
+                               CaptureServiceSettings settings, const CaptureRequest& usualSetUp,
+                               QObject* parent)
     : QObject(parent), m_endpoints(browsers, settings.jobs, settings.endpointPolicy), m_settings(settings) {
     for (const BrowserEndpoints::Endpoint& endpoint : browsers) {
         m_targets.push_back(std::make_unique<TargetPool>(*endpoint.browser, usualSetUp));
@@ -178,7 +179,7 @@ bool CaptureService::allLoading(int endpoint) const {
 }
 
 void CaptureService::startCapture(Ticket ticket, int endpoint) {
-    const CaptureOptions& options = m_jobs[ticket].request.options;
+    const CaptureRequest& options = m_jobs[ticket].request;
     auto* capture = new PageCapture(m_endpoints.browser(endpoint), options, this);
     connect(capture, &PageCapture::finished, this, [this, ticket] { onCaptureFinished(ticket); });
     connect(capture, &PageCapture::waitEnded, this, [this, ticket] {
@@ -237,35 +238,35 @@ void CaptureService::onCaptureFinished(Ticket ticket) {
         result.error = {NavigationErrorKind(outcome.navigationError),
                         QStringLiteral("the page did not load: %1").arg(outcome.navigationError)};
     } else if (outcome.httpStatus >= 400) {
-        result.error = {ErrorKind::HttpStatus, QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus)};
+        result.error = {ErrorKind::HttpStatus,
+                        QStringLiteral("the server answered HTTP %1").arg(outcome.httpStatus)};
     } else {
         // The image step runs on a thread of its own; the next page starts meanwhile.
         EncoderId encoder;
-        EncoderForFormat(capture->options().format, &encoder);  // none: the writer names the missing encoder
-        const bool toMemory = job.request.output == CaptureOutput::Bytes;
+        EncoderForFormat(capture->options().image.format,
+                         &encoder);  // none: the writer names the missing encoder
+        const bool toMemory = capture->options().output.to == CaptureOutput::Bytes;
         ++m_writing;
-        m_writer.write(
-            outcome.snapshot, capture->options(), encoder, this,
-            [this, ticket, result, toMemory, path = capture->options().outputPath](
-                const SnapshotWriteResult& written) mutable {
-                --m_writing;
-                if (!m_jobs.contains(ticket)) {
-                    return;  // cancelled, or already reported as interrupted
-                }
-                result.ok = written.ok;
-                if (written.ok) {
-                    result.size = written.size;
-                    result.bytes = written.bytes;
-                    result.byteCount = toMemory ? written.bytes.size() : QFileInfo(path).size();
-                } else {
-                    result.error = {written.errorKind, written.error};
-                }
-                complete(ticket, result);
-                if (!m_interrupted) {
-                    launchMore();
-                }
-            },
-            toMemory);
+        m_writer.write(outcome.snapshot, capture->options(), encoder, this,
+                       [this, ticket, result, toMemory,
+                        path = capture->options().output.path](const SnapshotWriteResult& written) mutable {
+                           --m_writing;
+                           if (!m_jobs.contains(ticket)) {
+                               return;  // cancelled, or already reported as interrupted
+                           }
+                           result.ok = written.ok;
+                           if (written.ok) {
+                               result.size = written.size;
+                               result.bytes = written.bytes;
+                               result.byteCount = toMemory ? written.bytes.size() : QFileInfo(path).size();
+                           } else {
+                               result.error = {written.errorKind, written.error};
+                           }
+                           complete(ticket, result);
+                           if (!m_interrupted) {
+                               launchMore();
+                           }
+                       });
         launchMore();
         return;
     }

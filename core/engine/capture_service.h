@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_error.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/ready_watcher.h"
 #include "core/capture/snapshot_writer.h"
 #include "core/capture/target_pool.h"
@@ -21,19 +21,6 @@ namespace lumiclip {
 
 class PageCapture;
 struct PageCaptureOutcome;
-
-// Where a capture's image goes.
-enum class CaptureOutput {
-    File,   // written whole or not at all to the options' output path
-    Bytes,  // handed back in the result; nothing is written to disk
-};
-
-// One capture asked of the service: the options whole (address, sizes, waits, output path) and where
-// the image goes.
-struct CaptureRequest {
-    CaptureOptions options;
-    CaptureOutput output = CaptureOutput::File;
-};
 
 // What one capture came to.
 struct CaptureResult {
@@ -81,7 +68,7 @@ public:
     // Contexts are prepared ahead for pages set up as usualSetUp says (view, scale factor, agent, headers,
     // colour scheme); a request set up otherwise opens its own.
     CaptureService(const QList<BrowserEndpoints::Endpoint>& browsers, CaptureServiceSettings settings,
-                   const CaptureOptions& usualSetUp, QObject* parent = nullptr);
+                   const CaptureRequest& usualSetUp, QObject* parent = nullptr);
     ~CaptureService() override;
 
     // Queues a capture; its result comes with finished(ticket, ...). The first request starts the

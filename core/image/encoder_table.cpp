@@ -9,17 +9,6 @@ namespace lumiclip {
 
 namespace {
 
-struct Candidate {
-    const char* mimeType;
-    const char* saver;
-};
-
-// In the order the library is asked; only the savers this build of the library really has count.
-constexpr Candidate kCandidates[] = {
-    {"image/jpeg", "jpegsave_buffer"}, {"image/gif", "gifsave_buffer"},   {"image/tiff", "tiffsave_buffer"},
-    {"image/png", "pngsave_buffer"},   {"image/webp", "webpsave_buffer"},
-};
-
 const std::vector<EncoderId>& installedEncoders() {
     static const std::vector<EncoderId> encoders = [] {
         std::vector<EncoderId> list;
@@ -27,10 +16,11 @@ const std::vector<EncoderId>& installedEncoders() {
         if (!library) {
             return list;
         }
-        for (const Candidate& candidate : kCandidates) {
-            if (library->hasSaver(candidate.saver)) {
-                list.push_back(
-                    {QString::fromLatin1(candidate.saver), QString::fromLatin1(candidate.mimeType)});
+        // The format table is the one list of what can be written; only the savers this build of the
+        // library really has count.
+        for (const ImageFormat& format : kImageFormats) {
+            if (library->hasSaver(format.saver)) {
+                list.push_back({QString::fromLatin1(format.saver), QString::fromLatin1(format.mimeType)});
             }
         }
         return list;

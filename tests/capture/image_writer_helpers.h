@@ -1,7 +1,7 @@
 #pragma once
 
 // What the image-step tests build their snapshots and encoders from.
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/capture/page_snapshot.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_format.h"
@@ -39,12 +39,12 @@ inline PageSnapshot snapshotOf(const QByteArray& png, bool hasBody) {
 inline bool RenderSnapshotToFile(const PageSnapshot& snapshot, const QString& path, int viewWidth,
                                  int viewHeight, int imageWidth, int imageHeight, const EncoderId& encoder,
                                  QString* error) {
-    CaptureOptions options;
-    options.outputPath = path;
-    options.viewWidth = viewWidth;
-    options.viewHeight = viewHeight;
-    options.imageWidth = imageWidth;
-    options.imageHeight = imageHeight;
+    CaptureRequest options;
+    options.output.path = path;
+    options.page.viewWidth = viewWidth;
+    options.page.viewHeight = viewHeight;
+    options.image.width = imageWidth;
+    options.image.height = imageHeight;
     return WriteSnapshotImage(snapshot, options, encoder, error);
 }
 

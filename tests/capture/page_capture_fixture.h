@@ -43,8 +43,8 @@ protected:
 
     void SetUp() override {
         options.url = QStringLiteral("http://example.test/");
-        options.viewWidth = 640;
-        options.viewHeight = 480;
+        options.page.viewWidth = 640;
+        options.page.viewHeight = 480;
         options.limits.pageMs = 5000;
         auto launcher = std::make_unique<ScriptedLauncher>(
             [this](ScriptedBrowser& peer, const QJsonObject& call) { answer(peer, call); });
@@ -113,7 +113,7 @@ protected:
         return methods;
     }
 
-    CaptureOptions options;
+    CaptureRequest options;
     std::unique_ptr<Browser> browser;
     std::unique_ptr<PageCapture> capture;
     std::function<bool(ScriptedBrowser&, const QJsonObject&)> onCall;

@@ -181,7 +181,7 @@ TEST_F(SharedBrowser, ACaptureLeavesNoPageBehind) {
     const int before = pageTargets(*browser);
     ASSERT_GE(before, 0);
     for (int i = 0; i < 3; ++i) {
-        CaptureOptions options;
+        CaptureRequest options;
         options.url = server.url(QStringLiteral("/"));
         PageCapture capture(*browser, options);
         capture.start();

@@ -175,7 +175,18 @@ TEST_F(CaptureHostBrowser, AnAddressThatRefusesTheConnectionGivesThePictureOfThe
 TEST_F(CaptureHostBrowser, StopDuringAStalledLoadEndsTheWaitAndStillWritesTheImage) {
     QElapsedTimer clock;
     clock.start();
-    QTimer::singleShot(1500, &parent, [this] { host->Stop(); });
+    // Stopped once the page asked for its stalled image (its black box is there by then), not at a fixed
+    // time: a browser started on a busy machine may not have the page yet after a second or two.
+    const int stalls = server->hits(QStringLiteral("/stall"));
+    QTimer poll;
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, &parent, [&] {
+        if (server->hits(QStringLiteral("/stall")) > stalls) {
+            poll.stop();
+            QTimer::singleShot(500, &parent, [this] { host->Stop(); });
+        }
+    });
+    poll.start();
     ASSERT_TRUE(capture(server->url(QStringLiteral("/slowimage")), QStringLiteral("PNG"), 810, 600))
         << lastError.toStdString();
     EXPECT_LT(clock.elapsed(), 15000);

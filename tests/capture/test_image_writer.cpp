@@ -1,9 +1,9 @@
 #include "core/browser/browser.h"
 #include "core/capture/create_html_image.h"
 #include "core/capture/page_capture.h"
+#include "core/capture/view_image.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_format.h"
-#include "core/capture/view_image.h"
 #include "core/image/image_writer.h"
 
 #include "image_writer_helpers.h"
@@ -76,7 +76,7 @@ TEST(FormatTable, WebpIsWrittenByTheToolButNotOfferedByTheDesktopProgram) {
     EXPECT_FALSE(
         SaveAsFilters().join(QLatin1Char(';')).contains(QStringLiteral("webp"), Qt::CaseInsensitive));
 
-    CaptureOptions options;
+    CaptureRequest options;
     QString error;
     const QByteArray bytes = EncodeViewImage(solidRendering(810, 600, Qt::blue), options, encoder, &error);
     EXPECT_EQ(sniffImageFormat(bytes), QStringLiteral("WEBP")) << error.toStdString();
@@ -143,9 +143,9 @@ TEST(ImageWriter, AFlatColourComesOutExactlyThatColourAtEveryShrink) {
     // shrink and beyond the point where the scaling changes its way.
     for (const QColor colour : {QColor(Qt::white), QColor(128, 64, 200)}) {
         for (const QSize size : {QSize(180, 138), QSize(405, 300), QSize(100, 100), QSize(20, 15)}) {
-            CaptureOptions options;
-            options.imageWidth = size.width();
-            options.imageHeight = size.height();
+            CaptureRequest options;
+            options.image.width = size.width();
+            options.image.height = size.height();
             QString error;
             const QImage image = decoded(EncodeViewImage(solidRendering(810, 600, colour), options,
                                                          encoderFor(QStringLiteral("PNG")), &error));
@@ -204,11 +204,11 @@ TEST(ImageWriter, AFullPageOrAnElementIsDrawnAtItsOwnSizeAndASideOfZeroFollowsIt
         {CaptureKind::Element, QSize(300, 40), 1, QSize(0, 20), QSize(150, 20)},
     };
     for (const auto& c : cases) {
-        CaptureOptions options;
-        options.kind = c.kind;
-        options.scaleFactor = c.scale;
-        options.imageWidth = c.asked.width();
-        options.imageHeight = c.asked.height();
+        CaptureRequest options;
+        options.shot.kind = c.kind;
+        options.page.scaleFactor = c.scale;
+        options.image.width = c.asked.width();
+        options.image.height = c.asked.height();
         QString error;
         QSize written;
         const QByteArray bytes =
@@ -224,21 +224,21 @@ TEST(ImageWriter, AFullPageOrAnElementIsDrawnAtItsOwnSizeAndASideOfZeroFollowsIt
         }
     }
 
-    CaptureOptions element;
-    element.kind = CaptureKind::Element;
+    CaptureRequest element;
+    element.shot.kind = CaptureKind::Element;
     QString error;
     EXPECT_TRUE(EncodeViewImage({}, element, encoderFor(QStringLiteral("PNG")), &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
 }
 
 TEST(ImageWriter, TheViewAtAScaleFactorIsDrawnWholeNotItsTopLeftCorner) {
-    CaptureOptions options;
-    options.viewWidth = 400;
-    options.viewHeight = 300;
-    options.imageWidth = 400;
-    options.imageHeight = 300;
+    CaptureRequest options;
+    options.page.viewWidth = 400;
+    options.page.viewHeight = 300;
+    options.image.width = 400;
+    options.image.height = 300;
     for (const double scale : {1.0, 1.5, 2.0}) {
-        options.scaleFactor = scale;
+        options.page.scaleFactor = scale;
         QString error;
         const QByteArray bytes =
             EncodeViewImage(halvesRendering(qRound(400 * scale), qRound(300 * scale), Qt::red, Qt::blue),
@@ -260,13 +260,13 @@ TEST(ImageWriter, ALowerQualityGivesASmallerJpegOrWebpAndOtherFormatsHaveNone) {
         }
     }
     const QByteArray rendering = pngOf(page);
-    CaptureOptions options;
-    options.viewWidth = 400;
-    options.viewHeight = 300;
-    options.imageWidth = 400;
-    options.imageHeight = 300;
+    CaptureRequest options;
+    options.page.viewWidth = 400;
+    options.page.viewHeight = 300;
+    options.image.width = 400;
+    options.image.height = 300;
     const auto encoded = [&](const char* format, int quality) {
-        options.quality = quality;
+        options.image.quality = quality;
         EncoderId encoder;
         EXPECT_TRUE(EncoderForFormat(QString::fromLatin1(format), &encoder)) << format;
         QString error;
@@ -363,11 +363,11 @@ TEST(ImageWriterLinks, ANameOfOursReplacesALinkPlantedUnderItAndNeverItsTarget) 
     // Through the capture's options: a name the program made replaces the link.
     QFile::remove(planted);
     ASSERT_EQ(::symlink(encodedPath(victim).constData(), encodedPath(planted).constData()), 0);
-    CaptureOptions options;
-    options.outputPath = planted;
-    options.outputNameMade = true;
-    options.imageWidth = 10;
-    options.imageHeight = 10;
+    CaptureRequest options;
+    options.output.path = planted;
+    options.output.nameMade = true;
+    options.image.width = 10;
+    options.image.height = 10;
     ASSERT_TRUE(
         WriteViewImage(solidRendering(810, 600, Qt::red), options, encoderFor(QStringLiteral("JPG")), &error))
         << error.toStdString();

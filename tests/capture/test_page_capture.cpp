@@ -209,7 +209,7 @@ TEST_F(PageCaptureScripted, ACrashAnErrorOrAClosedConnectionFailsTheCaptureNamin
 
 TEST_F(PageCaptureScripted, TheWaitConditionAndTheElementAreTheWatchersToDecide) {
     // The parsed document ends the wait when asked for; the load never comes.
-    options.wait = WaitCondition::DomContentLoaded;
+    options.wait.condition = WaitCondition::DomContentLoaded;
     onNavigate = [](ScriptedBrowser& peer, const QJsonObject& call) {
         peer.reply(call, {{QStringLiteral("frameId"), kTarget}, {QStringLiteral("loaderId"), kLoader}});
         peer.event(QStringLiteral("Page.lifecycleEvent"), lifecycle(kTarget, kLoader, "DOMContentLoaded"),
@@ -220,8 +220,8 @@ TEST_F(PageCaptureScripted, TheWaitConditionAndTheElementAreTheWatchersToDecide)
     EXPECT_EQ(capture->outcome().waitEnd, WaitEnd::Loaded);
 
     // The element is looked for again until it is there, then the snapshot follows.
-    options.wait = WaitCondition::Load;
-    options.waitFor = QStringLiteral("#late");
+    options.wait.condition = WaitCondition::Load;
+    options.wait.selector = QStringLiteral("#late");
     onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
     int probes = 0;
     onCall = [&probes](ScriptedBrowser& peer, const QJsonObject& call) {
@@ -244,9 +244,9 @@ TEST_F(PageCaptureScripted, TheWaitConditionAndTheElementAreTheWatchersToDecide)
 }
 
 TEST_F(PageCaptureScripted, AgentHeadersAndSchemeArePartOfTheSetUp) {
-    options.userAgent = QStringLiteral("Agent/1");
-    options.headers = {{QStringLiteral("X-One"), QStringLiteral("1")}};
-    options.dark = true;
+    options.page.userAgent = QStringLiteral("Agent/1");
+    options.page.headers = {{QStringLiteral("X-One"), QStringLiteral("1")}};
+    options.page.dark = true;
     ASSERT_TRUE(run([](PageCapture& c) { c.stop(); }));
     const QStringList sent = methodsSent();
     const qsizetype navigate = sent.indexOf(QStringLiteral("Page.navigate"));

@@ -31,7 +31,7 @@ QJsonObject box(double x, double y, double w, double h) {
 }  // namespace
 
 TEST_F(PageCaptureScripted, TheScaleFactorIsTheDevicePixelRatioAndTheViewIsCapturedWithoutAClip) {
-    options.scaleFactor = 1.5;
+    options.page.scaleFactor = 1.5;
     onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
     ASSERT_TRUE(run());
     ASSERT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
@@ -60,9 +60,9 @@ TEST_F(PageCaptureScripted, AFullPageOrAnElementIsMeasuredThenCapturedByItsBox) 
         {"wide element", CaptureKind::Element, 4, box(0, 0, 9000, 10), box(0, 0, 4096, 10)},
     };
     for (const auto& c : cases) {
-        options.kind = c.kind;
-        options.scaleFactor = c.scale;
-        options.selector = QStringLiteral("a[title=\"it's\"]");
+        options.shot.kind = c.kind;
+        options.page.scaleFactor = c.scale;
+        options.shot.selector = QStringLiteral("a[title=\"it's\"]");
         const QJsonObject answer = measured(c.measuredBox);
         onCall = [answer](ScriptedBrowser& peer, const QJsonObject& call) {
             if (method(call) != QStringLiteral("Runtime.evaluate")) {
@@ -113,8 +113,8 @@ TEST_F(PageCaptureScripted, AnElementThatIsMissingEmptyOrBadlyNamedFailsNamingTh
          measured({}, {{QStringLiteral("invalid"), QStringLiteral("'#gone' is not a valid selector.")}}),
          "the selector \"#gone\" is not valid: '#gone' is not a valid selector."},
     };
-    options.kind = CaptureKind::Element;
-    options.selector = QStringLiteral("#gone");
+    options.shot.kind = CaptureKind::Element;
+    options.shot.selector = QStringLiteral("#gone");
     for (const auto& c : cases) {
         const QJsonObject answer = c.answer;
         onCall = [answer](ScriptedBrowser& peer, const QJsonObject& call) {

@@ -50,7 +50,7 @@ Step limit() {
 
 struct Case {
     const char* name;
-    std::function<void(CaptureOptions&)> options;
+    std::function<void(CaptureRequest&)> options;
     std::vector<Step> steps;
     QStringList expected;
 };
@@ -75,7 +75,7 @@ QString endName(WaitEnd how) {
 
 TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
     using State = ReadyWatcher::ElementState;
-    const auto none = [](CaptureOptions&) {};
+    const auto none = [](CaptureRequest&) {};
     const Case cases[] = {
         {"a plain load is ready", none, {navigate(), event("load")}, {QStringLiteral("ready: loaded")}},
         {"the blank page's replayed load is not ours", none, {navigate(), event("load", "blank")}, {}},
@@ -85,7 +85,7 @@ TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
           [](ReadyWatcher& w) { w.navigated(QStringLiteral("L1"), {}); }},
          {QStringLiteral("ready: loaded")}},
         {"the parsed document when asked for",
-         [](CaptureOptions& o) { o.wait = WaitCondition::DomContentLoaded; },
+         [](CaptureRequest& o) { o.wait.condition = WaitCondition::DomContentLoaded; },
          {navigate(), event("DOMContentLoaded")},
          {QStringLiteral("ready: loaded")}},
         {"a frame's load is counted, not taken for the page's",
@@ -120,16 +120,16 @@ TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
           [](ReadyWatcher& w) { w.scheduledNavigationCleared(kMain); }},
          {QStringLiteral("ready: loaded")}},
         {"the element is looked for until it is visible",
-         [](CaptureOptions& o) { o.waitFor = QStringLiteral("#late"); },
+         [](CaptureRequest& o) { o.wait.selector = QStringLiteral("#late"); },
          {navigate(), event("load"), probed(State::Missing), probed(State::Visible)},
          {QStringLiteral("probe"), QStringLiteral("ready: loaded")}},
         {"an element that is there but hidden is named as such at the limit",
-         [](CaptureOptions& o) { o.waitFor = QStringLiteral("#box"); },
+         [](CaptureRequest& o) { o.wait.selector = QStringLiteral("#box"); },
          {navigate(), event("load"), probed(State::NotVisible), limit()},
          {QStringLiteral("probe"),
           QStringLiteral("failed: timeout: #box is on the page but was not visible")}},
         {"an element that never comes fails at the limit",
-         [](CaptureOptions& o) { o.waitFor = QStringLiteral("#never"); },
+         [](CaptureRequest& o) { o.wait.selector = QStringLiteral("#never"); },
          {navigate(), event("load"), probed(State::Missing), limit()},
          {QStringLiteral("probe"), QStringLiteral("failed: timeout: #never did not appear")}},
         {"the limit while loading stops the page and ends in the grace",
@@ -143,7 +143,7 @@ TEST(ReadyWatcher, EachPageOfTheTableEndsAsItShould) {
          {QStringLiteral("stop"), QStringLiteral("ready: stopped")}},
     };
     for (const Case& c : cases) {
-        CaptureOptions options;
+        CaptureRequest options;
         options.limits.pageMs = 60000;
         options.limits.stopGraceMs = 60000;
         c.options(options);

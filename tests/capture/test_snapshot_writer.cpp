@@ -32,13 +32,13 @@ PageSnapshot viewSnapshot(int w, int h) {
     return snapshot;
 }
 
-CaptureOptions imageOptions(const QString& path) {
-    CaptureOptions options;
-    options.outputPath = path;
-    options.viewWidth = 400;
-    options.viewHeight = 300;
-    options.imageWidth = 120;
-    options.imageHeight = 70;
+CaptureRequest imageOptions(const QString& path) {
+    CaptureRequest options;
+    options.output.path = path;
+    options.page.viewWidth = 400;
+    options.page.viewHeight = 300;
+    options.image.width = 120;
+    options.image.height = 70;
     return options;
 }
 

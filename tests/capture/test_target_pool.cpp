@@ -84,7 +84,7 @@ protected:
     }
 
     // Runs one capture, drawing from the pool, to its end.
-    bool capture(const CaptureOptions& with) {
+    bool capture(const CaptureRequest& with) {
         PageCapture page(*browser, with);
         page.setTargetPool(pool.get());
         page.start();
@@ -119,7 +119,7 @@ protected:
 
     ScriptedBrowser& peer() { return *m_launcher->peer; }
 
-    CaptureOptions options;
+    CaptureRequest options;
     std::unique_ptr<Browser> browser;
     std::unique_ptr<TargetPool> pool;
     std::function<bool(ScriptedBrowser&, const QJsonObject&)> onCall;
@@ -156,6 +156,40 @@ TEST_F(TargetPoolScripted, APreparedContextServesOneCaptureAndEveryCaptureHasAFr
     EXPECT_EQ(contexts("Target.disposeBrowserContext"), created());
 }
 
+// The pool compares the page set-up as a whole: what the capture does after the page is set up (its
+// waits, what it shoots, the image) does not matter; every part of the set-up does.
+TEST_F(TargetPoolScripted, APreparedContextServesOnlyCapturesOfAnEqualPageSetUp) {
+    pool->prepare(1);
+    ASSERT_TRUE(prepared(1));
+    CaptureRequest other = options;
+    other.image = {40, 30, QStringLiteral("PNG"), 0};
+    other.wait.delayMs = 1;
+    other.shot.hide = QStringList{QStringLiteral("#banner")};
+    ASSERT_TRUE(capture(other));
+    EXPECT_TRUE(lastOk) << lastError.toStdString();
+    EXPECT_EQ(created(), QStringList{QStringLiteral("ctx1")});
+
+    void (*const setUps[])(CaptureRequest&) = {
+        [](CaptureRequest& r) {
+            r.page.headers.append({QStringLiteral("X-A"), QStringLiteral("1")});
+        },
+        [](CaptureRequest& r) { r.page.dark = true; }, [](CaptureRequest& r) { r.page.scaleFactor = 2; },
+        [](CaptureRequest& r) { r.page.userAgent = QStringLiteral("agent"); }};
+    int contextsSoFar = 1;
+    for (auto* change : setUps) {
+        pool->prepare(1);
+        ASSERT_TRUE(prepared(contextsSoFar + 1));
+        CaptureRequest changed = options;
+        change(changed);
+        ASSERT_TRUE(capture(changed));
+        // The waiting context was not taken: the capture opened one of its own.
+        EXPECT_EQ(pool->waiting(), 1);
+        contextsSoFar += 2;
+        EXPECT_EQ(created().size(), contextsSoFar);
+        pool->prepare(0);
+    }
+}
+
 TEST_F(TargetPoolScripted, ContextsNobodyTakesAreDisposedWhenFewerAreWantedAndWhenThePoolGoes) {
     pool->prepare(3);
     ASSERT_TRUE(prepared(3));
@@ -165,8 +199,8 @@ TEST_F(TargetPoolScripted, ContextsNobodyTakesAreDisposedWhenFewerAreWantedAndWh
     EXPECT_EQ(contexts("Target.disposeBrowserContext").size(), 2);
 
     // A capture set up otherwise (another agent) is not served a context made for the pool's options.
-    CaptureOptions other = options;
-    other.userAgent = QStringLiteral("Other/1");
+    CaptureRequest other = options;
+    other.page.userAgent = QStringLiteral("Other/1");
     ASSERT_TRUE(capture(other));
     EXPECT_EQ(navigatedSessions, QStringList{QStringLiteral("S4")});
     EXPECT_EQ(pool->waiting(), 1);

@@ -92,7 +92,7 @@ protected:
         }
         BatchSettings settings;
         settings.jobs = jobs;
-        settings.capture.format = QStringLiteral("PNG");
+        settings.capture.image.format = QStringLiteral("PNG");
         settings.capture.limits.pageMs = 10000;
         return std::make_unique<BatchRunner>(QList<BrowserEndpoints::Endpoint>{{m_browser.get(), QString()}},
                                              items, settings);

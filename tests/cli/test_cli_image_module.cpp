@@ -1,7 +1,7 @@
 // lumiclip-cli loads its image library from a module beside it: how it fares when that module is not
 // there or is not one, and that the module does what the library linked in does.
 #include "cli_fixture.h"
-#include "core/capture/capture_options.h"
+#include "core/capture/capture_request.h"
 #include "core/image/encoder_table.h"
 #include "core/image/image_module.h"
 #include "core/image/vips_image_library.h"

@@ -21,11 +21,11 @@ TEST(CliArguments, AcceptsGoodOptionsAndNamesTheBadOne) {
                    QStringLiteral("--json"), QStringLiteral("http://a/"), QStringLiteral("http://b/")},
                   &o, &error),
               ParseStatus::Ok);
-    EXPECT_EQ(o.capture.viewWidth, 1024);
-    EXPECT_EQ(o.capture.viewHeight, 768);
-    EXPECT_EQ(o.capture.imageWidth, 200);
-    EXPECT_EQ(o.capture.imageHeight, 50);
-    EXPECT_EQ(o.capture.format, QStringLiteral("PNG"));
+    EXPECT_EQ(o.capture.page.viewWidth, 1024);
+    EXPECT_EQ(o.capture.page.viewHeight, 768);
+    EXPECT_EQ(o.capture.image.width, 200);
+    EXPECT_EQ(o.capture.image.height, 50);
+    EXPECT_EQ(o.capture.image.format, QStringLiteral("PNG"));
     EXPECT_EQ(o.jobs, 4);
     EXPECT_TRUE(o.json);
     EXPECT_EQ(o.urls.size(), 2);
@@ -96,20 +96,20 @@ TEST(CliArguments, CaptureKindsQualityAndScaleFactor) {
             << error.toStdString();
         return options.capture;
     };
-    EXPECT_EQ(parsed({}).kind, CaptureKind::View);
-    EXPECT_EQ(parsed({QStringLiteral("--full-page")}).kind, CaptureKind::FullPage);
-    const CaptureOptions element = parsed({QStringLiteral("--selector"), QStringLiteral("main > h1")});
-    EXPECT_EQ(element.kind, CaptureKind::Element);
-    EXPECT_EQ(element.selector, QStringLiteral("main > h1"));
-    EXPECT_EQ(parsed({QStringLiteral("--selector=#a")}).selector, QStringLiteral("#a"));
-    EXPECT_EQ(parsed({QStringLiteral("--quality"), QStringLiteral("1")}).quality, 1);
-    EXPECT_EQ(parsed({QStringLiteral("--quality=100")}).quality, 100);
-    EXPECT_EQ(parsed({QStringLiteral("--scale-factor"), QStringLiteral("1.5")}).scaleFactor, 1.5);
-    EXPECT_EQ(parsed({QStringLiteral("--scale-factor=4")}).scaleFactor, 4);
-    const CaptureOptions wide = parsed({QStringLiteral("--size"), QStringLiteral("270x0")});
-    EXPECT_EQ(wide.imageWidth, 270);
-    EXPECT_EQ(wide.imageHeight, 0);
-    EXPECT_EQ(parsed({QStringLiteral("--size=0x200")}).imageWidth, 0);
+    EXPECT_EQ(parsed({}).shot.kind, CaptureKind::View);
+    EXPECT_EQ(parsed({QStringLiteral("--full-page")}).shot.kind, CaptureKind::FullPage);
+    const CaptureRequest element = parsed({QStringLiteral("--selector"), QStringLiteral("main > h1")});
+    EXPECT_EQ(element.shot.kind, CaptureKind::Element);
+    EXPECT_EQ(element.shot.selector, QStringLiteral("main > h1"));
+    EXPECT_EQ(parsed({QStringLiteral("--selector=#a")}).shot.selector, QStringLiteral("#a"));
+    EXPECT_EQ(parsed({QStringLiteral("--quality"), QStringLiteral("1")}).image.quality, 1);
+    EXPECT_EQ(parsed({QStringLiteral("--quality=100")}).image.quality, 100);
+    EXPECT_EQ(parsed({QStringLiteral("--scale-factor"), QStringLiteral("1.5")}).page.scaleFactor, 1.5);
+    EXPECT_EQ(parsed({QStringLiteral("--scale-factor=4")}).page.scaleFactor, 4);
+    const CaptureRequest wide = parsed({QStringLiteral("--size"), QStringLiteral("270x0")});
+    EXPECT_EQ(wide.image.width, 270);
+    EXPECT_EQ(wide.image.height, 0);
+    EXPECT_EQ(parsed({QStringLiteral("--size=0x200")}).image.width, 0);
 
     const struct {
         QStringList args;
@@ -312,15 +312,15 @@ TEST(CliArguments, ANameTemplateMayHoldOnlyKnownPlaceholders) {
 }
 
 TEST(CliArguments, TheWaitThatEndedAPageIsNamedAfterTheLastWaitMet) {
-    CaptureOptions options;
+    CaptureRequest options;
     EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("load"));
-    options.wait = WaitCondition::NetworkIdle;
+    options.wait.condition = WaitCondition::NetworkIdle;
     EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("networkidle"));
-    options.wait = WaitCondition::DomContentLoaded;
+    options.wait.condition = WaitCondition::DomContentLoaded;
     EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("domcontentloaded"));
-    options.waitFor = QStringLiteral("#x");
+    options.wait.selector = QStringLiteral("#x");
     EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("selector"));
-    options.delayMs = 10;
+    options.wait.delayMs = 10;
     EXPECT_EQ(WaitEndName(WaitEnd::Loaded, options), QStringLiteral("delay"));
     EXPECT_EQ(WaitEndName(WaitEnd::TimedOut, options), QStringLiteral("timeout"));
     EXPECT_EQ(WaitEndName(WaitEnd::Stopped, options), QStringLiteral("stopped"));

@@ -42,10 +42,10 @@ protected:
             [this](ScriptedBrowser& peer, const QJsonObject& call) { answer(peer, call); });
         m_launcher = launcher.get();
         m_browser = std::make_unique<Browser>(std::move(launcher));
-        options.viewWidth = 400;
-        options.viewHeight = 300;
-        options.imageWidth = 40;
-        options.imageHeight = 30;
+        options.page.viewWidth = 400;
+        options.page.viewHeight = 300;
+        options.image.width = 40;
+        options.image.height = 30;
         options.limits.pageMs = 10000;
     }
 
@@ -59,8 +59,9 @@ protected:
             const QString context = params.value(QStringLiteral("browserContextId")).toString();
             peer.reply(call, {{QStringLiteral("targetId"), QStringLiteral("T") + context.mid(3)}});
         } else if (m == QStringLiteral("Target.attachToTarget")) {
-            peer.reply(call, {{QStringLiteral("sessionId"),
-                               QStringLiteral("S") + params.value(QStringLiteral("targetId")).toString().mid(1)}});
+            peer.reply(call,
+                       {{QStringLiteral("sessionId"),
+                         QStringLiteral("S") + params.value(QStringLiteral("targetId")).toString().mid(1)}});
         } else if (m == QStringLiteral("Target.disposeBrowserContext")) {
             disposed.append(params.value(QStringLiteral("browserContextId")).toString());
             peer.reply(call);
@@ -72,7 +73,8 @@ protected:
                 return;
             }
             const QString frame = QStringLiteral("T") + session.mid(1);
-            peer.reply(call, {{QStringLiteral("frameId"), frame}, {QStringLiteral("loaderId"), QStringLiteral("L")}});
+            peer.reply(call, {{QStringLiteral("frameId"), frame},
+                              {QStringLiteral("loaderId"), QStringLiteral("L")}});
             if (!url.contains(QStringLiteral("stall"))) {
                 peer.event(QStringLiteral("Page.lifecycleEvent"),
                            {{QStringLiteral("frameId"), frame},
@@ -81,8 +83,10 @@ protected:
                            session);
             }
         } else if (m == QStringLiteral("Runtime.evaluate")) {
-            peer.reply(call, {{QStringLiteral("result"),
-                               QJsonObject{{QStringLiteral("value"), QJsonObject{{QStringLiteral("body"), true}}}}}});
+            peer.reply(
+                call,
+                {{QStringLiteral("result"),
+                  QJsonObject{{QStringLiteral("value"), QJsonObject{{QStringLiteral("body"), true}}}}}});
         } else if (m == QStringLiteral("Page.captureScreenshot")) {
             peer.reply(call, {{QStringLiteral("data"), pngBase64(400, 300)}});
         } else {
@@ -104,15 +108,14 @@ protected:
     }
 
     CaptureRequest request(const QString& path, CaptureOutput output = CaptureOutput::File) {
-        CaptureRequest asked;
-        asked.options = options;
-        asked.options.url = QStringLiteral("http://example.test") + path;
-        asked.options.outputPath = m_folder.filePath(QStringLiteral("shot%1.jpg").arg(++m_files));
-        asked.output = output;
+        CaptureRequest asked = options;
+        asked.url = QStringLiteral("http://example.test") + path;
+        asked.output.path = m_folder.filePath(QStringLiteral("shot%1.jpg").arg(++m_files));
+        asked.output.to = output;
         return asked;
     }
 
-    CaptureOptions options;
+    CaptureRequest options;
     QHash<CaptureService::Ticket, CaptureResult> results;
     QStringList disposed;
     QTemporaryDir m_folder;
@@ -137,7 +140,7 @@ TEST_F(Service, TakesRequestsWhileItRunsAndHandsImagesBackAsBytesOrFiles) {
     EXPECT_EQ(bytes.error.kind, ErrorKind::None);
     EXPECT_EQ(QImage::fromData(bytes.bytes).size(), QSize(40, 30));
     EXPECT_EQ(bytes.byteCount, bytes.bytes.size());
-    EXPECT_FALSE(QFile::exists(inMemory.options.outputPath));  // nothing on disk for bytes
+    EXPECT_FALSE(QFile::exists(inMemory.output.path));  // nothing on disk for bytes
 
     // The service is idle now and takes the next request as it comes.
     EXPECT_EQ(service->pending(), 0);
@@ -146,8 +149,8 @@ TEST_F(Service, TakesRequestsWhileItRunsAndHandsImagesBackAsBytesOrFiles) {
     ASSERT_TRUE(waitUntil([&] { return results.contains(second); }, 10000));
     ASSERT_TRUE(results[second].ok) << results[second].error.message.toStdString();
     EXPECT_TRUE(results[second].bytes.isEmpty());
-    EXPECT_EQ(QImage(onDisk.options.outputPath).size(), QSize(40, 30));
-    EXPECT_EQ(results[second].byteCount, QFileInfo(onDisk.options.outputPath).size());
+    EXPECT_EQ(QImage(onDisk.output.path).size(), QSize(40, 30));
+    EXPECT_EQ(results[second].byteCount, QFileInfo(onDisk.output.path).size());
 }
 
 TEST_F(Service, ACancelledOrInterruptedTicketFinishesAsSuchAndItsContextGoes) {

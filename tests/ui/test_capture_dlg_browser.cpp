@@ -191,6 +191,11 @@ TEST_F(CaptureDlgBrowserTest, ACaptureThatFailsWithoutANotificationLeavesTheWind
          settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("size")),
                      "web_width=0\n"),
          "view width 0"},
+        // Its file would be named .webp: JPEG bytes there would be a lie, so there is no file.
+        {"a format the program does not write",
+         settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("format")),
+                     "img_format=WEBP\n"),
+         "the image format \"WEBP\" is not one this program writes (JPG, GIF, PNG)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,6 +222,20 @@ TEST_F(CaptureDlgBrowserTest, ACaptureThatFailsWithoutANotificationLeavesTheWind
         EXPECT_EQ(m_boxes.size(), 1U);
         EXPECT_TRUE(m_dlg->close());
     }
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("format.webp"))));
+}
+
+TEST_F(CaptureDlgBrowserTest, AFormatNameInAnotherCaseWritesTheBytesItsFileIsNamedFor) {
+    m_server.routeHtml(QStringLiteral("/"), kRedPage);
+    makeDialog(settingsFor(m_server.url(QStringLiteral("/")), m_dir.filePath(QStringLiteral("lower")),
+                           "img_format=png\n"));
+    m_dlg->setCaptureTimeLimitMs(15000);
+    m_dlg->show();
+    const QString target = m_dir.filePath(QStringLiteral("lower.png"));
+    ASSERT_EQ(m_dlg->outputPath(), target);
+    button(CCaptureDlg::IDC_CAPTURE)->click();
+    ASSERT_TRUE(m_dlg->isPictureLoaded());
+    EXPECT_EQ(sniffImageFormat(readFile(target)), QStringLiteral("PNG"));
 }
 
 TEST_F(CaptureDlgBrowserTest, ABrowserThatCannotStartIsNamedAndTheWindowStaysReady) {

@@ -1,0 +1,147 @@
+#include "core/capture/capture_request.h"
+
+#include "core/image/image_format.h"
+
+#include <algorithm>
+#include <array>
+
+namespace lumiclip {
+
+namespace {
+
+struct NamedCondition {
+    WaitCondition condition;
+    const char* name;
+    // The browser's lifecycle event that meets it.
+    const char* lifecycleEvent;
+};
+
+// The one list of the conditions' names: the parser, the help and the result lines take them from here.
+constexpr std::array<NamedCondition, 3> kConditionNames{{
+    {WaitCondition::Load, "load", "load"},
+    {WaitCondition::DomContentLoaded, "domcontentloaded", "DOMContentLoaded"},
+    {WaitCondition::NetworkIdle, "networkidle", "networkIdle"},
+}};
+
+}  // namespace
+
+QString WaitConditionName(WaitCondition condition) {
+    for (const NamedCondition& named : kConditionNames) {
+        if (named.condition == condition) {
+            return QLatin1String(named.name);
+        }
+    }
+    return {};
+}
+
+QString WaitConditionLifecycleEvent(WaitCondition condition) {
+    for (const NamedCondition& named : kConditionNames) {
+        if (named.condition == condition) {
+            return QLatin1String(named.lifecycleEvent);
+        }
+    }
+    return {};
+}
+
+bool WaitConditionNamed(const QString& name, WaitCondition* condition) {
+    for (const NamedCondition& named : kConditionNames) {
+        if (name.compare(QLatin1String(named.name), Qt::CaseInsensitive) == 0) {
+            *condition = named.condition;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString WaitConditionNames() {
+    QStringList names;
+    for (const NamedCondition& named : kConditionNames) {
+        names.append(QLatin1String(named.name));
+    }
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int imageHeight,
+                          const CaptureProfile& profile) {
+    const struct {
+        const char* name;
+        int value;
+    } sizes[] = {{"view width", viewWidth},
+                 {"view height", viewHeight},
+                 {"image width", imageWidth},
+                 {"image height", imageHeight}};
+    for (const auto& size : sizes) {
+        if (size.value < profile.minSide || size.value > profile.maxSide) {
+            return QStringLiteral("%1 %2 is out of range (%3 to %4 pixels)")
+                .arg(QLatin1String(size.name), QString::number(size.value), QString::number(profile.minSide),
+                     QString::number(profile.maxSide));
+        }
+    }
+    return {};
+}
+
+QString CheckCaptureRequest(const CaptureRequest& request, const CaptureProfile& profile) {
+    const PageSetUp& page = request.page;
+    const ImageOptions& image = request.image;
+    const bool zeroWidth = profile.proportional && image.width == 0;
+    const bool zeroHeight = profile.proportional && image.height == 0;
+    if (zeroWidth && zeroHeight) {
+        return QStringLiteral("image size 0x0 has no side to keep the proportions from");
+    }
+    // A side of 0 is checked as the least side here: the other side of the pair decides.
+    QString error =
+        CheckCaptureSizes(page.viewWidth, page.viewHeight, zeroWidth ? profile.minSide : image.width,
+                          zeroHeight ? profile.minSide : image.height, profile);
+    if (!error.isEmpty()) {
+        return error;
+    }
+    const ImageFormat* format = FindImageFormat(image.format);
+    if (!format || (profile.desktopFormats && !format->desktop)) {
+        return QStringLiteral("unknown format \"%1\" (%2)")
+            .arg(image.format, ImageFormatNames(profile.desktopFormats).join(QStringLiteral(", ")));
+    }
+    // Known before any page loads, rather than found by the encoder after each page has loaded.
+    if (image.width > format->maxSide || image.height > format->maxSide) {
+        return QStringLiteral("image size %1x%2 is too large for %3, which holds at most %4 pixels a side")
+            .arg(QString::number(image.width), QString::number(image.height), image.format,
+                 QString::number(format->maxSide));
+    }
+    if (image.quality < 0 || image.quality > 100) {
+        return QStringLiteral("quality %1 is out of range (1 to 100)").arg(image.quality);
+    }
+    if (!(page.scaleFactor >= 1 && page.scaleFactor <= 4)) {
+        return QStringLiteral("scale factor %1 is out of range (1 to 4)").arg(page.scaleFactor);
+    }
+    // The rendering of the view is view x scale device pixels, and must fit a raster.
+    if (page.viewWidth * page.scaleFactor > kMaxCaptureSide ||
+        page.viewHeight * page.scaleFactor > kMaxCaptureSide) {
+        return QStringLiteral("view %1x%2 at scale factor %3 is over %4 device pixels")
+            .arg(QString::number(page.viewWidth), QString::number(page.viewHeight),
+                 QString::number(page.scaleFactor), QString::number(kMaxCaptureSide));
+    }
+    return {};
+}
+
+const ImageFormat* DesktopImageFormat(const QString& name) {
+    const ImageFormat* format =
+        FindImageFormat(name.isEmpty() ? QStringLiteral("JPG") : name, Qt::CaseInsensitive);
+    return format && format->desktop ? format : nullptr;
+}
+
+QSize ImageSizeFor(int imageWidth, int imageHeight, QSize captured) {
+    if ((imageWidth != 0 && imageHeight != 0) || captured.isEmpty()) {
+        return {imageWidth, imageHeight};
+    }
+    const auto proportional = [](int given, int capturedOther, int capturedGiven) {
+        const qint64 side =
+            (qint64{given} * capturedOther * 2 + capturedGiven) / (qint64{capturedGiven} * 2);  // rounded
+        return static_cast<int>(std::clamp<qint64>(side, 1, kMaxCaptureSide));
+    };
+    if (imageHeight == 0) {
+        return {imageWidth, proportional(imageWidth, captured.height(), captured.width())};
+    }
+    return {proportional(imageHeight, captured.width(), captured.height()), imageHeight};
+}
+
+}  // namespace lumiclip

@@ -1,0 +1,405 @@
+#include "core/engine/option_table.h"
+
+#include "core/image/image_format.h"
+#include "core/settings/capture_settings.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace lumiclip {
+
+namespace {
+
+// The column the options' texts start at.
+constexpr int kHelpColumn = 24;
+
+using Apply = std::function<bool(const QString&, const QString&, CaptureRequest*, QString*)>;
+
+bool refuse(const QString& flag, const QString& value, const QString& why, QString* error) {
+    *error = QStringLiteral("%1: \"%2\" %3").arg(flag, PrintableText(value), why);
+    return false;
+}
+
+bool parseNumber(const QString& text, int lowest, int highest, int* number) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < lowest || n > highest) {
+        return false;
+    }
+    *number = n;
+    return true;
+}
+
+// A view or image size.
+Apply sizeOption(bool view) {
+    return [view](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        int* width = view ? &request->page.viewWidth : &request->image.width;
+        int* height = view ? &request->page.viewHeight : &request->image.height;
+        if (!ParseSize(value, width, height, !view)) {
+            // In one pass: what the user typed ("%1x%2") is text, not a place for the next value.
+            *error = QStringLiteral("%1: \"%2\" is not a size WIDTHxHEIGHT with each side from 1 to %3%4")
+                         .arg(flag, PrintableText(value), QString::number(kMaxCaptureSide),
+                              view ? QString() : QStringLiteral(" (or one side 0: in proportion)"));
+            return false;
+        }
+        return true;
+    };
+}
+
+CaptureOptionRow makeRow(const QString& name, char shortName, const QString& valueName, const QString& help,
+                         bool repeatable = false) {
+    CaptureOptionRow row;
+    row.name = name;
+    row.shortName = shortName;
+    row.valueName = valueName;
+    row.help = help;
+    row.repeatable = repeatable;
+    return row;
+}
+
+std::vector<CaptureOptionRow> makeRows() {
+    const QString formats = ImageFormatNames().join(QStringLiteral(", "));
+    std::vector<CaptureOptionRow> rows;
+    const auto add = [&rows](CaptureOptionRow row) { rows.push_back(std::move(row)); };
+
+    CaptureOptionRow view = makeRow(QStringLiteral("view"), 0, QStringLiteral("WxH"),
+                                    QStringLiteral("browser view size (default 810x600)"));
+    view.apply = sizeOption(true);
+    view.fromSettings = [](const CaptureSettings& settings, CaptureRequest* request) {
+        request->page.viewWidth = settings.web_width;
+        request->page.viewHeight = settings.web_height;
+        return CheckCaptureSizes(settings.web_width, settings.web_height, 1, 1, kSettingsProfile);
+    };
+    add(view);
+
+    CaptureOptionRow size =
+        makeRow(QStringLiteral("size"), 0, QStringLiteral("WxH"),
+                QStringLiteral("image size (default 180x138); one side 0 keeps the proportions\n"
+                               "of what is captured"));
+    size.apply = sizeOption(false);
+    size.fromSettings = [](const CaptureSettings& settings, CaptureRequest* request) {
+        // The file's sizes are the desktop program's, exact: a side of 0 is the flag's alone.
+        request->image.width = settings.img_width;
+        request->image.height = settings.img_height;
+        return CheckCaptureSizes(1, 1, settings.img_width, settings.img_height, kSettingsProfile);
+    };
+    add(size);
+
+    CaptureOptionRow format = makeRow(QStringLiteral("format"), 'f', QStringLiteral("FORMAT"),
+                                      QStringLiteral("%1 (default JPG)").arg(formats));
+    format.apply = [formats](const QString& flag, const QString& value, CaptureRequest* request,
+                             QString* error) {
+        const ImageFormat* known = FindImageFormat(value.trimmed(), Qt::CaseInsensitive);
+        if (!known) {
+            *error =
+                QStringLiteral("%1: unknown format \"%2\" (%3)").arg(flag, PrintableText(value), formats);
+            return false;
+        }
+        request->image.format = QLatin1String(known->name);
+        return true;
+    };
+    format.fromSettings = [formats](const CaptureSettings& settings, CaptureRequest* request) {
+        // The desktop program writes JPEG for a name it does not know; the other front ends write only
+        // what the name says, so anything else is the user's to correct.
+        const ImageFormat* known = FindImageFormat(settings.img_format.trimmed(), Qt::CaseInsensitive);
+        if (!known) {
+            return QStringLiteral("img_format \"%1\" is not a format this tool writes (%2)")
+                .arg(PrintableText(settings.img_format), formats);
+        }
+        request->image.format = QLatin1String(known->name);
+        return QString();
+    };
+    add(format);
+
+    CaptureOptionRow quality =
+        makeRow(QStringLiteral("quality"), 0, QStringLiteral("N"),
+                QStringLiteral("JPG and WEBP quality, 1 to 100 (default: the encoder's)"));
+    quality.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (!parseNumber(value, 1, 100, &request->image.quality)) {
+            *error =
+                QStringLiteral("%1: \"%2\" is not a number from 1 to 100").arg(flag, PrintableText(value));
+            return false;
+        }
+        return true;
+    };
+    add(quality);
+
+    CaptureOptionRow fullPage =
+        makeRow(QStringLiteral("full-page"), 0, QString(),
+                QStringLiteral("the whole page at the view's width (at most 16384 pixels high)"));
+    fullPage.apply = [](const QString&, const QString&, CaptureRequest* request, QString* error) {
+        if (request->shot.kind == CaptureKind::Element) {
+            *error = QStringLiteral("--full-page and --selector cannot be used together");
+            return false;
+        }
+        request->shot.kind = CaptureKind::FullPage;
+        return true;
+    };
+    add(fullPage);
+
+    CaptureOptionRow selector =
+        makeRow(QStringLiteral("selector"), 0, QStringLiteral("SEL"),
+                QStringLiteral("only the box of the first element matching the CSS selector SEL"));
+    selector.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (request->shot.kind == CaptureKind::FullPage) {
+            *error = QStringLiteral("--full-page and --selector cannot be used together");
+            return false;
+        }
+        if (value.trimmed().isEmpty()) {
+            *error = QStringLiteral("%1 needs a selector").arg(flag);
+            return false;
+        }
+        request->shot.kind = CaptureKind::Element;
+        request->shot.selector = value;
+        return true;
+    };
+    add(selector);
+
+    CaptureOptionRow scale =
+        makeRow(QStringLiteral("scale-factor"), 0, QStringLiteral("N"),
+                QStringLiteral("device pixels per CSS pixel, 1 to 4 (default 1): sharper images"));
+    scale.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        bool ok = false;
+        const double factor = value.toDouble(&ok);
+        if (!ok || !(factor >= 1 && factor <= 4)) {
+            *error = QStringLiteral("%1: \"%2\" is not a number from 1 to 4").arg(flag, PrintableText(value));
+            return false;
+        }
+        request->page.scaleFactor = factor;
+        return true;
+    };
+    add(scale);
+
+    CaptureOptionRow timeout = makeRow(QStringLiteral("timeout"), 0, QStringLiteral("SECONDS"),
+                                       QStringLiteral("longest a page may load (default 30)"));
+    timeout.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        int seconds = 0;
+        if (!parseNumber(value, 1, 3600, &seconds)) {
+            *error =
+                QStringLiteral("%1: \"%2\" is not a number from 1 to 3600").arg(flag, PrintableText(value));
+            return false;
+        }
+        request->limits.pageMs = seconds * 1000;
+        return true;
+    };
+    add(timeout);
+
+    CaptureOptionRow wait =
+        makeRow(QStringLiteral("wait"), 0, QStringLiteral("EVENT"),
+                QStringLiteral("load (default), domcontentloaded or networkidle (no network\n"
+                               "activity for 500 ms)"));
+    wait.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (!WaitConditionNamed(value, &request->wait.condition)) {
+            return refuse(flag, value, QStringLiteral("is not %1").arg(WaitConditionNames()), error);
+        }
+        return true;
+    };
+    add(wait);
+
+    CaptureOptionRow waitFor =
+        makeRow(QStringLiteral("wait-for"), 0, QStringLiteral("SELECTOR"),
+                QStringLiteral("then wait until an element matching SELECTOR is visible"));
+    waitFor.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (value.trimmed().isEmpty()) {
+            return refuse(flag, value, QStringLiteral("is empty"), error);
+        }
+        request->wait.selector = value;
+        return true;
+    };
+    add(waitFor);
+
+    CaptureOptionRow delay =
+        makeRow(QStringLiteral("delay"), 0, QStringLiteral("MS"),
+                QStringLiteral("then wait MS milliseconds more (all waits within --timeout)"));
+    delay.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (!parseNumber(value, 0, 3600 * 1000, &request->wait.delayMs)) {
+            return refuse(flag, value, QStringLiteral("is not a number of milliseconds from 0 to 3600000"),
+                          error);
+        }
+        return true;
+    };
+    add(delay);
+
+    CaptureOptionRow agent = makeRow(QStringLiteral("user-agent"), 0, QStringLiteral("TEXT"),
+                                     QStringLiteral("the browser's user agent"));
+    agent.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (value.trimmed().isEmpty()) {
+            return refuse(flag, value, QStringLiteral("is empty"), error);
+        }
+        if (HasControlCharacter(value)) {
+            return refuse(flag, value, QStringLiteral("holds a control character"), error);
+        }
+        request->page.userAgent = value;
+        return true;
+    };
+    add(agent);
+
+    CaptureOptionRow header = makeRow(QStringLiteral("header"), 'H', QStringLiteral("'NAME: VALUE'"),
+                                      QStringLiteral("an extra request header (repeatable)"), true);
+    header.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        // A request header: a token, a colon, a value on one line.
+        static const QRegularExpression pattern(
+            QStringLiteral("^([!#$%&'*+.^_`|~0-9A-Za-z-]+):[ \t]*([^\r\n]*)$"));
+        const QRegularExpressionMatch match = pattern.match(value);
+        if (!match.hasMatch()) {
+            return refuse(flag, value, QStringLiteral("is not a header 'Name: value'"), error);
+        }
+        const QString name = match.captured(1);
+        const QString headerValue = match.captured(2).trimmed();
+        if (HasControlCharacter(headerValue)) {
+            return refuse(flag, value, QStringLiteral("holds a control character"), error);
+        }
+        // The browser drops these without a word: they describe the connection, which is its own.
+        if (BrowserOwnedHeaders().contains(name, Qt::CaseInsensitive)) {
+            return refuse(
+                flag, value,
+                QStringLiteral("sets %1, which the browser decides itself and would drop").arg(name), error);
+        }
+        request->page.headers.append({name, headerValue});
+        return true;
+    };
+    add(header);
+
+    CaptureOptionRow dark =
+        makeRow(QStringLiteral("dark"), 0, QString(), QStringLiteral("prefer the dark colour scheme"));
+    dark.apply = [](const QString&, const QString&, CaptureRequest* request, QString*) {
+        request->page.dark = true;
+        return true;
+    };
+    add(dark);
+
+    CaptureOptionRow script =
+        makeRow(QStringLiteral("javascript"), 0, QStringLiteral("FILE"),
+                QStringLiteral("run FILE's script after the waits, before the snapshot"));
+    script.remote = false;
+    script.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        QFile file(value);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return refuse(flag, value, QStringLiteral("cannot be read: %1").arg(file.errorString()), error);
+        }
+        // Read up to one byte over the limit: /dev/zero or a pipe that never ends is refused, not read
+        // until the memory runs out.
+        const QByteArray source = file.read(kMaxScriptBytes + 1);
+        if (source.size() > kMaxScriptBytes) {
+            return refuse(flag, value, QStringLiteral("is larger than %1 bytes").arg(kMaxScriptBytes), error);
+        }
+        request->shot.script = QString::fromUtf8(source);
+        return true;
+    };
+    add(script);
+
+    CaptureOptionRow hide = makeRow(QStringLiteral("hide"), 0, QStringLiteral("SELECTOR"),
+                                    QStringLiteral("hide the elements matching SELECTOR (repeatable)"), true);
+    hide.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (value.trimmed().isEmpty()) {
+            return refuse(flag, value, QStringLiteral("is empty"), error);
+        }
+        request->shot.hide.append(value);
+        return true;
+    };
+    add(hide);
+    return rows;
+}
+
+}  // namespace
+
+const std::vector<CaptureOptionRow>& CaptureOptionRows() {
+    static const std::vector<CaptureOptionRow> rows = makeRows();
+    return rows;
+}
+
+const CaptureOptionRow* FindCaptureOption(const QString& name) {
+    const std::vector<CaptureOptionRow>& rows = CaptureOptionRows();
+    const auto it = std::find_if(rows.cbegin(), rows.cend(),
+                                 [&name](const CaptureOptionRow& row) { return row.name == name; });
+    return it == rows.cend() ? nullptr : &*it;
+}
+
+bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions) {
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})[xX]([0-9]{1,6})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return false;
+    }
+    const int w = match.captured(1).toInt();
+    const int h = match.captured(2).toInt();
+    const int least = zeroKeepsProportions ? 0 : 1;
+    if (w < least || h < least || (w == 0 && h == 0) || w > kMaxCaptureSide || h > kMaxCaptureSide) {
+        return false;
+    }
+    *width = w;
+    *height = h;
+    return true;
+}
+
+bool HasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t') || (u >= 0x7f && u <= 0x9f);
+    });
+}
+
+const QStringList& BrowserOwnedHeaders() {
+    static const QStringList names{QStringLiteral("Host"),
+                                   QStringLiteral("Content-Length"),
+                                   QStringLiteral("Transfer-Encoding"),
+                                   QStringLiteral("Connection"),
+                                   QStringLiteral("Keep-Alive"),
+                                   QStringLiteral("Upgrade"),
+                                   QStringLiteral("Proxy-Connection"),
+                                   QStringLiteral("TE"),
+                                   QStringLiteral("Trailer")};
+    return names;
+}
+
+QString PrintableText(const QString& text) {
+    QString printable;
+    printable.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\n') {
+            printable += QStringLiteral("\\n");
+        } else if (u == u'\r') {
+            printable += QStringLiteral("\\r");
+        } else if (u == u'\t') {
+            printable += QStringLiteral("\\t");
+        } else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
+            printable += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        } else if (u == 0x061c || u == 0x200e || u == 0x200f || (u >= 0x202a && u <= 0x202e) ||
+                   (u >= 0x2066 && u <= 0x2069)) {
+            // Marks, embeddings, overrides and isolates reorder the text around them: an address could
+            // show its end first, or a result line read backwards.
+            printable += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}
+
+QString OptionHelpLines(const QString& shortFlag, const QString& longFlag, const QString& valueName,
+                        const QString& help) {
+    QString head = QStringLiteral("  ") +
+                   (shortFlag.isEmpty() ? QStringLiteral("    ") : shortFlag + QStringLiteral(", ")) +
+                   longFlag;
+    if (!valueName.isEmpty()) {
+        head += QLatin1Char(' ') + valueName;
+    }
+    const QString indent(kHelpColumn, QLatin1Char(' '));
+    const QStringList lines = help.split(QLatin1Char('\n'));
+    QString text;
+    // Two spaces at least between the flags and the text: the readers of the help split there.
+    if (head.size() + 2 <= kHelpColumn) {
+        text = head.leftJustified(kHelpColumn, QLatin1Char(' ')) + lines.first() + QLatin1Char('\n');
+    } else {
+        text = head + QLatin1Char('\n') + indent + lines.first() + QLatin1Char('\n');
+    }
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        text += indent + lines[i] + QLatin1Char('\n');
+    }
+    return text;
+}
+
+}  // namespace lumiclip
