@@ -82,14 +82,11 @@ std::vector<CliOptionRow> makeRows() {
     rows.push_back(ownRow(
         "jobs", 'j', "N", "pages captured at once on each browser (default 2)",
         [](const QString& flag, const QString& value, CliOptions* options, QString* error) {
-            bool ok = false;
-            const int n = value.toInt(&ok);
-            if (!ok || n < 1 || n > 16) {
+            if (!ParseNumber(value, 1, 16, &options->jobs)) {
                 *error =
                     QStringLiteral("%1: \"%2\" is not a number from 1 to 16").arg(flag, PrintableText(value));
                 return false;
             }
-            options->jobs = n;
             return true;
         }));
     rows.push_back(ownRow("settings", 0, "FILE",

@@ -8,20 +8,6 @@
 
 namespace lumiclip {
 
-namespace {
-
-bool parseNumber(const QString& text, int lowest, int highest, int* number) {
-    bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < lowest || n > highest) {
-        return false;
-    }
-    *number = n;
-    return true;
-}
-
-}  // namespace
-
 bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* options, QString* error) {
     if (flag == QStringLiteral("--browser")) {
         const QUrl endpoint(value, QUrl::StrictMode);
@@ -37,7 +23,7 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
         return true;
     }
     if (flag == QStringLiteral("--retries")) {
-        if (!parseNumber(value, 0, kMaxRetries, &options->retries)) {
+        if (!ParseNumber(value, 0, kMaxRetries, &options->retries)) {
             *error = QStringLiteral("%1: \"%2\" is not a number from 0 to %3")
                          .arg(flag, PrintableText(value), QString::number(kMaxRetries));
             return false;
@@ -57,7 +43,7 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
     }
     options->shardGiven = true;
     if (flag == QStringLiteral("--shard-count")) {
-        if (!parseNumber(value, 1, kMaxShards, &options->shard.count)) {
+        if (!ParseNumber(value, 1, kMaxShards, &options->shard.count)) {
             *error = QStringLiteral("%1: \"%2\" is not a number from 1 to %3")
                          .arg(flag, PrintableText(value), QString::number(kMaxShards));
             return false;
@@ -68,8 +54,8 @@ bool ParseScaleOption(const QString& flag, const QString& value, ScaleOptions* o
     const qsizetype slash = value.indexOf(QLatin1Char('/'));
     int index = 0;
     int count = 0;
-    if (slash < 0 || !parseNumber(value.mid(slash + 1), 1, kMaxShards, &count) ||
-        !parseNumber(value.left(slash), 1, count, &index)) {
+    if (slash < 0 || !ParseNumber(value.mid(slash + 1), 1, kMaxShards, &count) ||
+        !ParseNumber(value.left(slash), 1, count, &index)) {
         *error = QStringLiteral("%1: \"%2\" is not K/N with 1 <= K <= N <= %3")
                      .arg(flag, PrintableText(value), QString::number(kMaxShards));
         return false;
@@ -102,7 +88,7 @@ bool ResolveShardIndex(Shard* shard, const QString& environmentIndex, bool envir
         *error = QStringLiteral("--shard-index-from-env: JOB_COMPLETION_INDEX is not set");
         return false;
     }
-    if (!parseNumber(environmentIndex.trimmed(), 0, shard->count - 1, &index)) {
+    if (!ParseNumber(environmentIndex.trimmed(), 0, shard->count - 1, &index)) {
         *error =
             QStringLiteral("--shard-index-from-env: JOB_COMPLETION_INDEX \"%1\" is not a number from 0 to %2")
                 .arg(PrintableText(environmentIndex), QString::number(shard->count - 1));

@@ -22,16 +22,6 @@ bool refuse(const QString& flag, const QString& value, const QString& why, QStri
     return false;
 }
 
-bool parseNumber(const QString& text, int lowest, int highest, int* number) {
-    bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < lowest || n > highest) {
-        return false;
-    }
-    *number = n;
-    return true;
-}
-
 // A view or image size.
 Apply sizeOption(bool view) {
     return [view](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
@@ -117,7 +107,7 @@ std::vector<CaptureOptionRow> makeRows() {
         makeRow(QStringLiteral("quality"), 0, QStringLiteral("N"),
                 QStringLiteral("JPG and WEBP quality, 1 to 100 (default: the encoder's)"));
     quality.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
-        if (!parseNumber(value, 1, 100, &request->image.quality)) {
+        if (!ParseNumber(value, 1, 100, &request->image.quality)) {
             *error =
                 QStringLiteral("%1: \"%2\" is not a number from 1 to 100").arg(flag, PrintableText(value));
             return false;
@@ -176,7 +166,7 @@ std::vector<CaptureOptionRow> makeRows() {
                                        QStringLiteral("longest a page may load (default 30)"));
     timeout.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
         int seconds = 0;
-        if (!parseNumber(value, 1, 3600, &seconds)) {
+        if (!ParseNumber(value, 1, 3600, &seconds)) {
             *error =
                 QStringLiteral("%1: \"%2\" is not a number from 1 to 3600").arg(flag, PrintableText(value));
             return false;
@@ -214,7 +204,7 @@ std::vector<CaptureOptionRow> makeRows() {
         makeRow(QStringLiteral("delay"), 0, QStringLiteral("MS"),
                 QStringLiteral("then wait MS milliseconds more (all waits within --timeout)"));
     delay.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
-        if (!parseNumber(value, 0, 3600 * 1000, &request->wait.delayMs)) {
+        if (!ParseNumber(value, 0, 3600 * 1000, &request->wait.delayMs)) {
             return refuse(flag, value, QStringLiteral("is not a number of milliseconds from 0 to 3600000"),
                           error);
         }
@@ -315,6 +305,16 @@ const CaptureOptionRow* FindCaptureOption(const QString& name) {
     const auto it = std::find_if(rows.cbegin(), rows.cend(),
                                  [&name](const CaptureOptionRow& row) { return row.name == name; });
     return it == rows.cend() ? nullptr : &*it;
+}
+
+bool ParseNumber(const QString& text, int lowest, int highest, int* number) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < lowest || n > highest) {
+        return false;
+    }
+    *number = n;
+    return true;
 }
 
 bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions) {

@@ -59,6 +59,9 @@ const CaptureOptionRow* FindCaptureOption(const QString& name);
 // The largest script --javascript takes.
 inline constexpr qint64 kMaxScriptBytes = qint64{4} * 1024 * 1024;
 
+// A whole number from lowest to highest into *number; false, leaving it, for anything else.
+bool ParseNumber(const QString& text, int lowest, int highest, int* number);
+
 // "WxH" with both sides from 1 to the capture maximum; with zeroKeepsProportions one side (not both) may
 // be 0, which keeps the proportions of what is captured.
 bool ParseSize(const QString& text, int* width, int* height, bool zeroKeepsProportions = false);
