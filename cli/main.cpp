@@ -7,6 +7,7 @@
 #include "core/browser/remote_browser_launcher.h"
 #include "core/browser/termination_signals.h"
 #include "core/capture/user_address.h"
+#include "core/image/image_library.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -141,6 +142,15 @@ QList<BatchItem> shardItems(const QList<BatchItem>& items, const Shard& shard) {
     return mine;
 }
 
+// Ends the image library, when the batch had it started, as main returns: after the runner, whose
+// image steps use it. Its worker threads are then gone before the process's exit handlers run.
+struct ImageLibraryShutdown {
+    ImageLibraryShutdown() = default;
+    ImageLibraryShutdown(const ImageLibraryShutdown&) = delete;
+    ImageLibraryShutdown& operator=(const ImageLibraryShutdown&) = delete;
+    ~ImageLibraryShutdown() { ShutDownImageLibrary(); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,6 +250,7 @@ int main(int argc, char** argv) {
         browsers.push_back(std::make_unique<Browser>(std::make_unique<RemoteBrowserLauncher>(endpoint)));
         endpoints.append({browsers.back().get(), address});
     }
+    const ImageLibraryShutdown imageLibraryShutdown;
     BatchRunner runner(endpoints, items, settings);
     QObject::connect(&runner, &BatchRunner::finished, &app, &QCoreApplication::quit);
     runner.start();

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <unistd.h>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -16,8 +17,11 @@ struct Started {
 
 std::once_flag g_once;
 Started g_started;
+// Whether the library has been asked for, here or on the preloading thread.
+std::atomic<bool> g_wanted{false};
 
 void startOnce() {
+    g_wanted = true;
     std::call_once(g_once, [] {
         QString error;
         const ImageLibrary* library = LoadImageLibrary(&error);
@@ -63,6 +67,7 @@ bool EnsureImageLibrary(QString* error) {
 
 void PreloadImageLibrary() {
     std::call_once(g_preloadOnce, [] {
+        g_wanted = true;
         g_preloader.thread = std::thread([] {
             // Below the browser's start, which is what the first page waits for; the library is
             // wanted only once a page has rendered.
@@ -73,6 +78,10 @@ void PreloadImageLibrary() {
 }
 
 void ShutDownImageLibrary() {
+    // Not loaded for nothing: a program that never asked for the library has none to end.
+    if (!g_wanted) {
+        return;
+    }
     if (const ImageLibrary* library = StartedImageLibrary()) {
         library->shutDown();
     }

@@ -51,7 +51,9 @@ bool EnsureImageLibrary(QString* error = nullptr);
 // only for what is left of it. At most once per process; the thread is joined at exit.
 void PreloadImageLibrary();
 
-// Ends the image library, which the program has started; it cannot be started again in this process.
+// Ends the image library, once its start (on the preloading thread too) is over, and with it the
+// library's worker threads; nothing when the program never asked for it. It cannot be started again in
+// this process. Called when nothing is using the library any more.
 void ShutDownImageLibrary();
 
 }  // namespace lumiclip

@@ -21,7 +21,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
         QObject::connect(&server, &QWebSocketServer::newConnection, &server, [this] {
+            // The server does not own what it hands out; the fixture's server does from here.
             client = server.nextPendingConnection();
+            client->setParent(&server);
             QObject::connect(client, &QWebSocket::textMessageReceived, client,
                              [this](const QString& message) { received.append(message); });
         });

@@ -1,8 +1,9 @@
 // lumiclip-cli loads its image library from a module beside it: how it fares when that module is not
-// there or is not one, and that the module does what the library linked in does.
+// there or is not one, that the module does what the library linked in does, and how the library ends.
 #include "cli_fixture.h"
 #include "core/capture/capture_request.h"
 #include "core/image/encoder_table.h"
+#include "core/image/image_library.h"
 #include "core/image/image_module.h"
 #include "core/image/vips_image_library.h"
 
@@ -12,6 +13,8 @@
 #include <QImage>
 
 #include <dlfcn.h>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace lumiclip;
 using namespace lumiclip::test;
@@ -39,7 +42,68 @@ QByteArray pngOf(const QImage& image) {
     return bytes;
 }
 
+// The image library's worker threads alive in this process, by the name the library gives them.
+int imageLibraryWorkers() {
+    int workers = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "libvips worker") {
+            ++workers;
+        }
+    }
+    return workers;
+}
+
+// A small view through the process's image library; empty with the reason on failure.
+QByteArray encodeAView(QString* error) {
+    const ImageLibrary* library = StartedImageLibrary(error);
+    if (!library) {
+        return {};
+    }
+    QImage page(200, 150, QImage::Format_RGB32);
+    page.fill(Qt::darkGreen);
+    ImageStepRequest view;
+    view.rendering = pngOf(page);
+    view.raster = QSize(810, 600);
+    view.imageSizeFor = [](QSize) { return QSize(180, 138); };
+    view.saver = "jpegsave_buffer";
+    view.quality = 75;
+    return library->encode(view, nullptr, error);
+}
+
 }  // namespace
+
+// The library cannot start again once ended, so each case runs in a process of its own, which reports
+// what it saw on its way out.
+TEST(ImageLibraryDeathTest, EndingTheLibraryEndsItsWorkersAndEndingOneNeverAskedForLeavesItAlone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // After images were made its workers wait for more; ending the library joins them, so that none
+    // is left running into the process's exit.
+    EXPECT_EXIT(
+        {
+            QString error;
+            const bool encoded = !encodeAView(&error).isEmpty();
+            const int before = imageLibraryWorkers();
+            ShutDownImageLibrary();
+            std::fprintf(stderr, "encoded %d, workers %d then %d\n", encoded ? 1 : 0, before,
+                         imageLibraryWorkers());
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "encoded 1, workers [1-9][0-9]* then 0");
+    // A program that ends before anything asked for the library (every page skipped) neither loads
+    // nor ends it: it is still there to start afterwards.
+    EXPECT_EXIT(
+        {
+            ShutDownImageLibrary();
+            QString error;
+            const QByteArray image = encodeAView(&error);
+            std::fprintf(stderr, "after the end: %s\n",
+                         image.isEmpty() ? qUtf8Printable(error) : "an image");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "after the end: an image");
+}
 
 TEST_F(CliBrowser, AMissingOrForeignImageModuleIsNamedAndEveryPageStillFails) {
     // A copy of the program in a folder of its own, with what stands where its module should be.
