@@ -103,6 +103,21 @@ std::vector<CliOptionRow> makeRows() {
             rows.push_back(captureRow(capture.name.toLatin1().constData()));
         }
     }
+    // --device list lists the devices instead of naming one.
+    for (CliOptionRow& row : rows) {
+        if (row.name == QStringLiteral("device")) {
+            row.apply = [named = row.apply](const QString& flag, const QString& value, CliOptions* options,
+                                            QString* error) {
+                if (value == QStringLiteral("list")) {
+                    options->listDevices = true;
+                    return true;
+                }
+                // The device's view stands over the settings file's.
+                options->given.insert(QStringLiteral("view"));
+                return named(flag, value, options, error);
+            };
+        }
+    }
     rows.push_back(
         ownRow("json", 0, "", "one JSON object per line per result", setSwitch(&CliOptions::json)));
     rows.push_back(ownRow("web-only", 0, "", "refuse every address but http: and https: ones",
@@ -253,7 +268,8 @@ ParseStatus ParseCliArguments(const QStringList& args, CliOptions* options, QStr
         }
         options->given.insert(row->name);
     }
-    if (!options->help && !options->version && options->urls.isEmpty() && options->inputList.isEmpty()) {
+    if (!options->help && !options->version && !options->listDevices && options->urls.isEmpty() &&
+        options->inputList.isEmpty()) {
         *error = QStringLiteral("no address given");
         return ParseStatus::UsageError;
     }

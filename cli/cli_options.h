@@ -38,6 +38,8 @@ struct CliOptions {
     ScaleOptions scale;
     bool help = false;
     bool version = false;
+    // --device list: the devices are listed, nothing is captured.
+    bool listDevices = false;
     // The options the command line set (their names), so that settings-file defaults do not override
     // them.
     QSet<QString> given;

@@ -6,6 +6,7 @@
 #include "core/browser/browser.h"
 #include "core/browser/remote_browser_launcher.h"
 #include "core/browser/termination_signals.h"
+#include "core/capture/devices.h"
 #include "core/capture/user_address.h"
 #include "core/image/image_library.h"
 
@@ -170,6 +171,10 @@ int main(int argc, char** argv) {
     }
     if (options.version) {
         std::printf("lumiclip-cli %s\n", LUMICLIP_VERSION);
+        return 0;
+    }
+    if (options.listDevices) {
+        std::fputs(qUtf8Printable(DeviceList()), stdout);
         return 0;
     }
     QString defaultOutput;

@@ -56,28 +56,50 @@ struct PageSetUp {
     QString userAgent;
     QList<QPair<QString, QString>> headers;
     bool dark = false;
+    // A phone or tablet: the page's mobile view (its viewport meta counts) and touch, with a coarse
+    // pointer and no hover.
+    bool mobile = false;
+    bool touch = false;
+    // The page's languages and Accept-Language ("de-CH"), and its time zone ("Europe/Zurich"); empty:
+    // the browser's own.
+    QString locale;
+    QString timezone;
+    // The page is told that reduced motion is preferred.
+    bool reducedMotion = false;
+    // Requests never made: address patterns with * wildcards, as the browser's own blocking takes them.
+    QStringList block;
 
     bool operator==(const PageSetUp&) const = default;
 };
 
 // What the page must reach before the snapshot, all inside the time limit: the condition, then an
-// element that matches selector and is visible (empty: none), then delayMs more.
+// element that matches selector and is visible (empty: none), then the expression, then delayMs more.
 struct WaitOptions {
     WaitCondition condition = WaitCondition::Load;
     QString selector;
+    // Then until this expression of the page's is truthy (checked each animation frame; empty: none).
+    QString expression;
     int delayMs = 0;
+    // At the time limit, the page as it is then is captured instead of failing (the desktop program's
+    // way; the result says the wait timed out).
+    bool captureAtLimit = false;
 
     bool operator==(const WaitOptions&) const = default;
 };
 
-// What is captured, and what is done to the page just before: a script run after the waits (its
-// source) and selectors of elements hidden for the snapshot (cookie banners and the like).
+// What is captured, and what is done to the page just before: clicks, a script run after the waits (its
+// source), selectors of elements hidden for the snapshot (cookie banners and the like), animations
+// brought to rest.
 struct ShotOptions {
     CaptureKind kind = CaptureKind::View;
     // The element of CaptureKind::Element.
     QString selector;
+    // Elements clicked in order after the waits, before the script (a cookie banner's "accept").
+    QStringList clicks;
     QString script;
     QStringList hide;
+    // Finite animations and transitions jump to their end, infinite ones are cancelled.
+    bool freezeAnimations = false;
 
     bool operator==(const ShotOptions&) const = default;
 };

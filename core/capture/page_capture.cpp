@@ -1,25 +1,17 @@
 #include "core/capture/page_capture.h"
 
 #include "core/browser/browser.h"
+#include "core/capture/page_scripts.h"
 #include "core/capture/page_target.h"
 #include "core/capture/target_pool.h"
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <algorithm>
 
 namespace lumiclip {
 
 namespace {
-
-// text as a JavaScript string literal (JSON's quoting is JavaScript's).
-QString JavaScriptString(const QString& text) {
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
 
 // What an evaluation's exception says.
 QString ExceptionText(const QJsonObject& result) {
@@ -63,6 +55,7 @@ PageCapture::PageCapture(Browser& browser, CaptureRequest options, QObject* pare
         fail(reason);
     });
     connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
+    connect(&m_watcher, &ReadyWatcher::expressionWanted, this, &PageCapture::probeExpression);
 }
 
 PageCapture::~PageCapture() = default;
@@ -228,9 +221,9 @@ void PageCapture::onReady(WaitEnd how) {
         takeSnapshot();  // quitting: what is there, as it is
         return;
     }
-    // After a script that sent the page elsewhere, the waits start over for where it went; the script
-    // does not run again.
-    prepareSnapshot(m_scriptRan ? 1 : 0);
+    // After a click or a script that sent the page elsewhere, the waits start over for where it went;
+    // what ran already does not run again.
+    prepareSnapshot(m_resumeStep);
 }
 
 bool PageCapture::waitAgainIfNavigating() {
@@ -273,16 +266,7 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
 }
 
 void PageCapture::probeElement() {
-    // Visible: it takes room on the page and is neither hidden nor undisplayed.
-    const QString probe = QStringLiteral(
-                              "(function (selector) {"
-                              "  var e = document.querySelector(selector);"
-                              "  if (!e) return 'missing';"
-                              "  var box = e.getBoundingClientRect(), style = getComputedStyle(e);"
-                              "  return box.width > 0 && box.height > 0 && style.visibility !== 'hidden'"
-                              "      && style.display !== 'none' ? 'visible' : 'hidden';"
-                              "})(%1)")
-                              .arg(JavaScriptString(m_options.wait.selector));
+    const QString probe = ElementProbeScript(m_options.wait.selector);
     using State = ReadyWatcher::ElementState;
     evaluate(probe, [this](const QJsonObject& result) {
         if (result.contains(QStringLiteral("exceptionDetails"))) {
@@ -300,62 +284,115 @@ void PageCapture::probeElement() {
     });
 }
 
-void PageCapture::prepareSnapshot(int step) {
-    // After the waits and before the snapshot: the user's script, then the elements to hide.
-    if (step == 0 && !m_options.shot.script.isEmpty()) {
-        m_scriptRan = true;
-        evaluate(m_options.shot.script, [this](const QJsonObject& result) {
-            if (result.contains(QStringLiteral("exceptionDetails"))) {
-                fail(ErrorKind::Script,
-                     QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
-                return;
-            }
-            // A navigation the script set off was announced before this answer.
-            if (!waitAgainIfNavigating()) {
-                prepareSnapshot(1);
-            }
-        });
-        return;
-    }
-    if (step <= 1 && !m_options.shot.hide.isEmpty()) {
-        QStringList selectors;
-        for (const QString& selector : m_options.shot.hide) {
-            selectors.append(JavaScriptString(selector));
+void PageCapture::probeExpression() {
+    // Each probe watches the page for a second at most, so that a navigation or the limit is noticed.
+    constexpr int kProbeMs = 1000;
+    evaluate(ExpressionProbeScript(m_options.wait.expression, kProbeMs), [this](const QJsonObject& result) {
+        const QJsonObject value =
+            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();
+        if (result.contains(QStringLiteral("exceptionDetails")) || value.contains(QStringLiteral("error"))) {
+            const QString thrown = value.contains(QStringLiteral("error"))
+                                       ? CdpConnection::Quote(value.value(QStringLiteral("error")).toString())
+                                       : ExceptionText(result);
+            m_watcher.expressionProbed(false,
+                                       QStringLiteral("--wait-for-js: %1 failed: %2")
+                                           .arg(CdpConnection::Quote(m_options.wait.expression), thrown));
+            return;
         }
-        // Each selector is a rule of its own, set through a style sheet's object model rather than
-        // written into its text (and adopted by the document, which no content policy of the page
-        // refuses): a selector is then parsed as a selector and nothing else, so that one
-        // cannot open a comment or a block that swallows the rules after it ("x /*"). One the page's
-        // parser refuses is named.
-        const QString hide =
-            QStringLiteral(
-                "(function (selectors) {"
-                "  var sheet = new CSSStyleSheet();"
-                "  for (var i = 0; i < selectors.length; ++i) {"
-                "    try { document.querySelector(selectors[i]); }"
-                "    catch (e) { return selectors[i]; }"
-                "    var rule = sheet.cssRules[sheet.insertRule("
-                "        'lumiclip-unset { display: none !important; }', sheet.cssRules.length)];"
-                "    rule.selectorText = selectors[i];"
-                "    if (rule.selectorText === 'lumiclip-unset') return selectors[i];"
-                "  }"
-                "  document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);"
-                "  return '';"
-                "})([%1])")
-                .arg(selectors.join(QLatin1Char(',')));
-        evaluate(hide, [this](const QJsonObject& result) {
-            const QString bad =
-                result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
-            if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
-                fail(ErrorKind::Selector, QStringLiteral("--hide: %1 is not a selector the page understands")
-                                              .arg(CdpConnection::Quote(bad)));
+        m_watcher.expressionProbed(value.value(QStringLiteral("value")).toBool(), {});
+    });
+}
+
+void PageCapture::prepareSnapshot(Step step) {
+    // After the waits and before the snapshot, in order: the fonts, the clicks, the user's script, the
+    // elements to hide, the animations brought to rest. A step that sent the page to another document
+    // starts the waits over; the steps already done for the page are not done again.
+    switch (step) {
+        case Step::Fonts: {
+            // The load event does not wait for a web font still on its way: a thumbnail in the fallback
+            // font would be of a page nobody sees. Within what is left of the limit; a page stopped or
+            // out of time is taken as it is.
+            const qint64 left = m_options.limits.pageMs - m_limitClock.elapsed();
+            if (m_outcome.waitEnd != WaitEnd::Loaded || left <= 0) {
+                prepareSnapshot(Step::Clicks);
                 return;
             }
-            takeSnapshot();
-        });
-        return;
+            evaluate(FontsReadyScript(static_cast<int>(left)),
+                     [this](const QJsonObject&) { prepareSnapshot(Step::Clicks); });
+            return;
+        }
+        case Step::Clicks:
+            if (m_clicksDone < m_options.shot.clicks.size()) {
+                const QString selector = m_options.shot.clicks.at(m_clicksDone);
+                evaluate(ClickScript(selector), [this, selector](const QJsonObject& result) {
+                    const QString answer = result.value(QStringLiteral("result"))
+                                               .toObject()
+                                               .value(QStringLiteral("value"))
+                                               .toString();
+                    if (result.contains(QStringLiteral("exceptionDetails")) || !answer.isEmpty()) {
+                        fail(ErrorKind::Selector,
+                             QStringLiteral("--click: %1 %2")
+                                 .arg(CdpConnection::Quote(selector),
+                                      answer == QStringLiteral("missing")
+                                          ? QStringLiteral("matches nothing on the page")
+                                          : QStringLiteral("is not a selector the page understands")));
+                        return;
+                    }
+                    ++m_clicksDone;
+                    m_resumeStep = Step::Clicks;
+                    if (!waitAgainIfNavigating()) {
+                        prepareSnapshot(Step::Clicks);
+                    }
+                });
+                return;
+            }
+            prepareSnapshot(Step::Script);
+            return;
+        case Step::Script:
+            if (m_options.shot.script.isEmpty()) {
+                prepareSnapshot(Step::Hide);
+                return;
+            }
+            m_resumeStep = Step::Hide;  // the script does not run again
+            evaluate(m_options.shot.script, [this](const QJsonObject& result) {
+                if (result.contains(QStringLiteral("exceptionDetails"))) {
+                    fail(ErrorKind::Script,
+                         QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
+                    return;
+                }
+                // A navigation the script set off was announced before this answer.
+                if (!waitAgainIfNavigating()) {
+                    prepareSnapshot(Step::Hide);
+                }
+            });
+            return;
+        case Step::Hide:
+            if (m_options.shot.hide.isEmpty()) {
+                prepareSnapshot(Step::Animations);
+                return;
+            }
+            evaluate(HideScript(m_options.shot.hide), [this](const QJsonObject& result) {
+                const QString bad = result.value(QStringLiteral("result"))
+                                        .toObject()
+                                        .value(QStringLiteral("value"))
+                                        .toString();
+                if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
+                    fail(ErrorKind::Selector,
+                         QStringLiteral("--hide: %1 is not a selector the page understands")
+                             .arg(CdpConnection::Quote(bad)));
+                    return;
+                }
+                prepareSnapshot(Step::Animations);
+            });
+            return;
+        case Step::Animations:
+            if (!m_options.shot.freezeAnimations) {
+                takeSnapshot();
+                return;
+            }
+            evaluate(FreezeAnimationsScript(), [this](const QJsonObject&) { takeSnapshot(); });
+            return;
     }
-    takeSnapshot();
 }
 
 void PageCapture::takeSnapshot() {

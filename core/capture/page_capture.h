@@ -81,8 +81,10 @@ private:
     // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
     void evaluate(const QString& expression, std::function<void(const QJsonObject& result)> done);
     void probeElement();
-    // The steps between the waits and the snapshot, from step on: the script, the hidden elements.
-    void prepareSnapshot(int step);
+    void probeExpression();
+    // The steps between the waits and the snapshot, in this order.
+    enum class Step { Fonts, Clicks, Script, Hide, Animations };
+    void prepareSnapshot(Step step);
     // When the page went on to another document after the waits (a script sent it): waits for that one
     // within what is left of the time limit, and true.
     bool waitAgainIfNavigating();
@@ -99,7 +101,9 @@ private:
     ReadyWatcher m_watcher;
     bool m_started = false;
     bool m_finished = false;
-    bool m_scriptRan = false;
+    // Where the steps resume when the page went to another document during them, and the clicks done.
+    Step m_resumeStep = Step::Fonts;
+    qsizetype m_clicksDone = 0;
     // Answers to calls made for a document that has since gone are dropped: each wait again counts one.
     int m_generation = 0;
     QString m_loaderId;

@@ -86,7 +86,18 @@ void PageTarget::open(const CaptureRequest& options, int firstCallMs) {
                                 return;
                             }
                             onAttached(sessionId);
-                            prepare(options);
+                            if (options.page.locale.isEmpty() || !options.page.userAgent.isEmpty()) {
+                                prepare(options);
+                                return;
+                            }
+                            // Languages are set with an agent: the browser's own, asked for once.
+                            browserCall(
+                                QStringLiteral("Browser.getVersion"), {},
+                                [this, options](const QJsonObject& version) {
+                                    m_browserAgent = version.value(QStringLiteral("userAgent")).toString();
+                                    prepare(options);
+                                },
+                                m_deadline());
                         },
                         m_deadline());
                 },
@@ -147,11 +158,33 @@ void PageTarget::prepare(const CaptureRequest& options) {
          {{QStringLiteral("width"), options.page.viewWidth},
           {QStringLiteral("height"), options.page.viewHeight},
           {QStringLiteral("deviceScaleFactor"), options.page.scaleFactor},
-          {QStringLiteral("mobile"), false}}},
+          {QStringLiteral("mobile"), options.page.mobile}}},
     };
-    if (!options.page.userAgent.isEmpty()) {
-        steps.append({QStringLiteral("Emulation.setUserAgentOverride"),
-                      {{QStringLiteral("userAgent"), options.page.userAgent}}});
+    if (options.page.touch) {
+        // Touch events, and with them a coarse pointer that cannot hover.
+        steps.append({QStringLiteral("Emulation.setTouchEmulationEnabled"),
+                      {{QStringLiteral("enabled"), true}, {QStringLiteral("maxTouchPoints"), 5}}});
+    }
+    if (!options.page.locale.isEmpty()) {
+        steps.append({QStringLiteral("Emulation.setLocaleOverride"),
+                      {{QStringLiteral("locale"), options.page.locale}}});
+    }
+    if (!options.page.timezone.isEmpty()) {
+        steps.append({QStringLiteral("Emulation.setTimezoneOverride"),
+                      {{QStringLiteral("timezoneId"), options.page.timezone}}});
+    }
+    if (!options.page.block.isEmpty()) {
+        steps.append({QStringLiteral("Network.setBlockedURLs"),
+                      {{QStringLiteral("urls"), QJsonArray::fromStringList(options.page.block)}}});
+    }
+    if (!options.page.userAgent.isEmpty() || !options.page.locale.isEmpty()) {
+        // The page's languages come with the agent; the browser's own agent stands when none is given.
+        QJsonObject agent{{QStringLiteral("userAgent"),
+                           options.page.userAgent.isEmpty() ? m_browserAgent : options.page.userAgent}};
+        if (!options.page.locale.isEmpty()) {
+            agent.insert(QStringLiteral("acceptLanguage"), options.page.locale);
+        }
+        steps.append({QStringLiteral("Emulation.setUserAgentOverride"), agent});
     }
     if (!options.page.headers.isEmpty()) {
         QJsonObject headers;
@@ -160,11 +193,18 @@ void PageTarget::prepare(const CaptureRequest& options) {
         }
         steps.append({QStringLiteral("Network.setExtraHTTPHeaders"), {{QStringLiteral("headers"), headers}}});
     }
+    QJsonArray features;
     if (options.page.dark) {
-        const QJsonObject scheme{{QStringLiteral("name"), QStringLiteral("prefers-color-scheme")},
-                                 {QStringLiteral("value"), QStringLiteral("dark")}};
-        steps.append({QStringLiteral("Emulation.setEmulatedMedia"),
-                      {{QStringLiteral("features"), QJsonArray{scheme}}}});
+        features.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("prefers-color-scheme")},
+                                    {QStringLiteral("value"), QStringLiteral("dark")}});
+    }
+    if (options.page.reducedMotion) {
+        features.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("prefers-reduced-motion")},
+                                    {QStringLiteral("value"), QStringLiteral("reduce")}});
+    }
+    if (!features.isEmpty()) {
+        steps.append(
+            {QStringLiteral("Emulation.setEmulatedMedia"), {{QStringLiteral("features"), features}}});
     }
     auto remaining = std::make_shared<int>(static_cast<int>(steps.size()));
     for (const auto& [method, params] : steps) {

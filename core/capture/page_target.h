@@ -20,7 +20,8 @@ struct CaptureRequest;
 
 // The browser side of one capture: a fresh browser context holding one page target of the view size,
 // prepared for a capture (no cache, no scroll bars, a white background, lifecycle events, and the
-// options' user agent, extra headers and colour scheme), and sessions
+// options' page set-up: device, agent, languages, time zone, headers, media features, blocked requests),
+// and sessions
 // on the targets the page starts (frames rendered in processes of their own, workers), each let go once
 // it is set up. Dialogs the page or its frames open are answered at once (alert and beforeunload
 // accepted, confirm and prompt cancelled): an open dialog holds the renderer. The context, and with it
@@ -78,6 +79,8 @@ private:
     bool m_ready = false;
     QString m_contextId;
     QString m_targetId;
+    // The browser's own user agent, when the page's languages are set without one.
+    QString m_browserAgent;
     QPointer<CdpSession> m_session;
     QHash<QString, CdpSession*> m_childSessions;
 };

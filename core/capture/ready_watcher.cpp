@@ -27,7 +27,9 @@ ReadyWatcher::ReadyWatcher(const CaptureRequest& options, QObject* parent)
       m_limits(options.limits),
       m_condition(WaitConditionLifecycleEvent(options.wait.condition)),
       m_waitFor(options.wait.selector),
-      m_delayMs(options.wait.delayMs) {
+      m_expression(options.wait.expression),
+      m_delayMs(options.wait.delayMs),
+      m_captureAtLimit(options.wait.captureAtLimit) {
     // Precise, like the limit: a coarse timer may fire a few per cent early.
     for (QTimer* timer : {&m_graceTimer, &m_errorPageTimer, &m_probeTimer, &m_delayTimer}) {
         timer->setSingleShot(true);
@@ -38,6 +40,8 @@ ReadyWatcher::ReadyWatcher(const CaptureRequest& options, QObject* parent)
     connect(&m_probeTimer, &QTimer::timeout, this, [this] {
         if (m_stage == Stage::Element) {
             emit probeWanted();
+        } else if (m_stage == Stage::Expression) {
+            emit expressionWanted();
         }
     });
     connect(&m_delayTimer, &QTimer::timeout, this, [this] { end(WaitEnd::Loaded); });
@@ -173,8 +177,8 @@ void ReadyWatcher::navigationScheduled(const QString& frameId, double delaySecon
 
 void ReadyWatcher::setInFlight(const QString& navigation) {
     m_inFlight = navigation;
-    // The element or the delay was of a document on its way out: wait for the next one.
-    if (m_stage == Stage::Element || m_stage == Stage::Delay) {
+    // The element, the expression or the delay was of a document on its way out: wait for the next one.
+    if (m_stage == Stage::Element || m_stage == Stage::Expression || m_stage == Stage::Delay) {
         m_probeTimer.stop();
         m_delayTimer.stop();
         m_stage = Stage::Waiting;
@@ -264,6 +268,29 @@ void ReadyWatcher::elementProbed(ElementState state, const QString& error) {
 }
 
 void ReadyWatcher::afterElement() {
+    if (!m_expression.isEmpty()) {
+        m_stage = Stage::Expression;
+        emit expressionWanted();
+        return;
+    }
+    afterExpression();
+}
+
+void ReadyWatcher::expressionProbed(bool truthy, const QString& error) {
+    if (m_stage != Stage::Expression) {
+        return;
+    }
+    if (!error.isEmpty()) {
+        fail(ErrorKind::Script, error);
+    } else if (truthy) {
+        afterExpression();
+    } else {
+        // Each probe watches the page for a while itself; the next one follows at once.
+        m_probeTimer.start(0);
+    }
+}
+
+void ReadyWatcher::afterExpression() {
     if (m_delayMs > 0) {
         m_stage = Stage::Delay;
         m_delayTimer.start(m_delayMs);
@@ -275,7 +302,7 @@ void ReadyWatcher::afterElement() {
 void ReadyWatcher::stop() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Navigating) {
         beginStop(WaitEnd::Stopped);
-    } else if (m_stage == Stage::Element || m_stage == Stage::Delay) {
+    } else if (m_stage == Stage::Element || m_stage == Stage::Expression || m_stage == Stage::Delay) {
         end(WaitEnd::Stopped);  // the page has loaded: there is nothing to stop
     } else if (m_stage == Stage::Idle) {
         m_stopWanted = true;  // acted on once the navigation has started
@@ -283,7 +310,13 @@ void ReadyWatcher::stop() {
 }
 
 void ReadyWatcher::timeLimitReached() {
-    if (m_stage == Stage::Element) {
+    const bool awaiting = m_stage == Stage::Element || m_stage == Stage::Expression;
+    if (awaiting && m_captureAtLimit) {
+        end(WaitEnd::TimedOut);  // the page as it is now
+    } else if (m_stage == Stage::Expression) {
+        fail(ErrorKind::Timeout, QStringLiteral("--wait-for-js: %1 was not true within %2 s")
+                                     .arg(m_expression, QString::number(m_limits.pageMs / 1000.0)));
+    } else if (m_stage == Stage::Element) {
         // An element that is there but shows nothing is a different fault from one never made.
         const QString seconds = QString::number(m_limits.pageMs / 1000.0);
         fail(ErrorKind::Timeout,
@@ -301,7 +334,7 @@ void ReadyWatcher::timeLimitReached() {
 
 void ReadyWatcher::finishNow() {
     if (m_stage == Stage::Waiting || m_stage == Stage::Grace || m_stage == Stage::Element ||
-        m_stage == Stage::Delay) {
+        m_stage == Stage::Expression || m_stage == Stage::Delay) {
         end(WaitEnd::FinishedEarly);
     } else if (m_stage == Stage::Navigating) {
         beginStop(WaitEnd::FinishedEarly);

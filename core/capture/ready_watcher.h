@@ -16,8 +16,10 @@ enum class WaitEnd { None, Loaded, Stopped, TimedOut, FinishedEarly };
 // Decides when the page is ready, from the frame events of one navigation: the main frame's lifecycle
 // event of the options' condition ("load" by default, "DOMContentLoaded", "networkIdle") for the loader
 // the navigation started; then, when asked for, an element that matches a selector and is visible
-// (probed through probeWanted()/elementProbed()), then a delay. A stop (with a grace for the frame to
-// report that it stopped), the time limit or a quit end the wait sooner. Frame documents completing on
+// (probed through probeWanted()/elementProbed()), then an expression of the page's that is truthy
+// (expressionWanted()/expressionProbed()), then a delay. A stop (with a grace for the frame to report
+// that it stopped), the time limit or a quit end the wait sooner; at the limit an element or expression
+// still awaited fails the page, unless the options capture it as it is then. Frame documents completing on
 // the way are counted and announced. A page that loads another document itself (a refresh, a script that
 // sets location) is followed: the document that counts is the last one committed, and the page is ready
 // only once no navigation of its own is under way; one it sets off after ready() (a refresh scheduled as
@@ -62,6 +64,8 @@ public:
     enum class ElementState { Missing, NotVisible, Visible };
     // The answer to probeWanted(): the element's state, or why the probe failed.
     void elementProbed(ElementState state, const QString& error);
+    // The answer to expressionWanted(): whether the expression was truthy, or what it threw.
+    void expressionProbed(bool truthy, const QString& error);
 
     // The user's stop: scripts and loading are stopped, the grace runs, then ready(Stopped).
     void stop();
@@ -86,9 +90,11 @@ signals:
     void failed(const lumiclip::CaptureError& error);
     // Ask the page whether the element of the options' waitFor is there and visible.
     void probeWanted();
+    // Ask the page whether the options' expression is truthy (the probe may watch it for a while).
+    void expressionWanted();
 
 private:
-    enum class Stage { Idle, Navigating, Waiting, Grace, Element, Delay, Done };
+    enum class Stage { Idle, Navigating, Waiting, Grace, Element, Expression, Delay, Done };
 
     // The main frame reached the condition: on to the element, the delay, the end.
     void conditionReached();
@@ -99,6 +105,7 @@ private:
     // A navigation of the page's own ended without a new document (cancelled): back to what was met.
     void inFlightEnded();
     void afterElement();
+    void afterExpression();
     void beginStop(WaitEnd how);
     void end(WaitEnd how);
     void fail(ErrorKind kind, const QString& reason);
@@ -106,7 +113,9 @@ private:
     TimeLimits m_limits;
     QString m_condition;
     QString m_waitFor;
+    QString m_expression;
     int m_delayMs = 0;
+    bool m_captureAtLimit = false;
     Stage m_stage = Stage::Idle;
     WaitEnd m_pendingEnd = WaitEnd::None;
     bool m_stopWanted = false;

@@ -231,7 +231,7 @@ void CaptureService::onCaptureFinished(Ticket ticket) {
             result.error.message +=
                 QStringLiteral(" (lost with its browser on all %1 tries)").arg(job.losses + 1);
         }
-    } else if (outcome.waitEnd == WaitEnd::TimedOut) {
+    } else if (outcome.waitEnd == WaitEnd::TimedOut && !capture->options().wait.captureAtLimit) {
         result.error = {ErrorKind::Timeout, QStringLiteral("the page did not finish loading within %1 s")
                                                 .arg(capture->options().limits.pageMs / 1000.0)};
     } else if (!outcome.navigationError.isEmpty()) {

@@ -1,10 +1,12 @@
 #include "core/engine/option_table.h"
 
+#include "core/capture/devices.h"
 #include "core/image/image_format.h"
 #include "core/settings/capture_settings.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <algorithm>
 
@@ -290,6 +292,107 @@ std::vector<CaptureOptionRow> makeRows() {
         return true;
     };
     add(hide);
+
+    CaptureOptionRow expression =
+        makeRow(QStringLiteral("wait-for-js"), 0, QStringLiteral("EXPRESSION"),
+                QStringLiteral("then wait until the page's EXPRESSION is true (checked each frame);\n"
+                               "one that throws fails the page"));
+    expression.apply = [](const QString& flag, const QString& value, CaptureRequest* request,
+                          QString* error) {
+        if (value.trimmed().isEmpty()) {
+            return refuse(flag, value, QStringLiteral("is empty"), error);
+        }
+        request->wait.expression = value;
+        return true;
+    };
+    add(expression);
+
+    CaptureOptionRow onTimeout =
+        makeRow(QStringLiteral("on-timeout"), 0, QStringLiteral("fail|capture"),
+                QStringLiteral("at the time limit, fail the page (default) or capture it as it is"));
+    onTimeout.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        const QString rule = value.trimmed().toLower();
+        if (rule != QStringLiteral("fail") && rule != QStringLiteral("capture")) {
+            return refuse(flag, value, QStringLiteral("is not fail or capture"), error);
+        }
+        request->wait.captureAtLimit = rule == QStringLiteral("capture");
+        return true;
+    };
+    add(onTimeout);
+
+    CaptureOptionRow click =
+        makeRow(QStringLiteral("click"), 0, QStringLiteral("SELECTOR"),
+                QStringLiteral("after the waits, click the element matching SELECTOR\n"
+                               "(repeatable, in order): a cookie banner's button, a tab"),
+                true);
+    click.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (value.trimmed().isEmpty()) {
+            return refuse(flag, value, QStringLiteral("is empty"), error);
+        }
+        request->shot.clicks.append(value);
+        return true;
+    };
+    add(click);
+
+    CaptureOptionRow block = makeRow(QStringLiteral("block"), 0, QStringLiteral("PATTERN"),
+                                     QStringLiteral("never request addresses matching PATTERN, * a wildcard\n"
+                                                    "(repeatable): ads, trackers, a banner's script"),
+                                     true);
+    block.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (value.trimmed().isEmpty() || HasControlCharacter(value)) {
+            return refuse(flag, value, QStringLiteral("is not an address pattern"), error);
+        }
+        request->page.block.append(value);
+        return true;
+    };
+    add(block);
+
+    CaptureOptionRow still =
+        makeRow(QStringLiteral("no-animations"), 0, QString(),
+                QStringLiteral("animations at rest: finite ones at their end, endless ones\n"
+                               "cancelled, and reduced motion preferred"));
+    still.apply = [](const QString&, const QString&, CaptureRequest* request, QString*) {
+        request->shot.freezeAnimations = true;
+        request->page.reducedMotion = true;
+        return true;
+    };
+    add(still);
+
+    CaptureOptionRow device = makeRow(QStringLiteral("device"), 0, QStringLiteral("NAME"),
+                                      QStringLiteral("view, scale factor, touch and agent of a device, e.g.\n"
+                                                     "\"iPhone 15\" (\"list\" lists them)"));
+    device.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        const Device* known = FindDevice(value);
+        if (!known) {
+            return refuse(flag, value, QStringLiteral("is not a device (%1)").arg(DeviceNames()), error);
+        }
+        ApplyDevice(*known, &request->page);
+        return true;
+    };
+    add(device);
+
+    CaptureOptionRow lang = makeRow(QStringLiteral("lang"), 0, QStringLiteral("TAG"),
+                                    QStringLiteral("the page's language and Accept-Language, e.g. de-CH"));
+    lang.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        static const QRegularExpression tag(QStringLiteral("^[A-Za-z]{2,8}(-[A-Za-z0-9]{1,8})*$"));
+        if (!tag.match(value).hasMatch()) {
+            return refuse(flag, value, QStringLiteral("is not a language tag such as en or de-CH"), error);
+        }
+        request->page.locale = value;
+        return true;
+    };
+    add(lang);
+
+    CaptureOptionRow zone = makeRow(QStringLiteral("timezone"), 0, QStringLiteral("ZONE"),
+                                    QStringLiteral("the page's time zone, e.g. Europe/Zurich"));
+    zone.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (HasControlCharacter(value) || !QTimeZone::isTimeZoneIdAvailable(value.toUtf8())) {
+            return refuse(flag, value, QStringLiteral("is not a time zone this system knows"), error);
+        }
+        request->page.timezone = value;
+        return true;
+    };
+    add(zone);
     return rows;
 }
 

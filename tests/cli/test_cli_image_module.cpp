@@ -98,8 +98,7 @@ TEST(ImageLibraryDeathTest, EndingTheLibraryEndsItsWorkersAndEndingOneNeverAsked
             ShutDownImageLibrary();
             QString error;
             const QByteArray image = encodeAView(&error);
-            std::fprintf(stderr, "after the end: %s\n",
-                         image.isEmpty() ? qUtf8Printable(error) : "an image");
+            std::fprintf(stderr, "after the end: %s\n", image.isEmpty() ? qUtf8Printable(error) : "an image");
             std::_Exit(0);
         },
         ::testing::ExitedWithCode(0), "after the end: an image");

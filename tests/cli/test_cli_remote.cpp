@@ -342,7 +342,8 @@ TEST_F(CliBrowser, TheShardsOfAListCoverItExactlyOnce) {
 TEST_F(CliBrowser, TheKubernetesJobsArgumentsAreTheToolsOwn) {
     // The manifest in the documentation runs the tool with these: each must be a flag it takes, with a
     // value it accepts (--help then ends the run before anything is captured).
-    const QByteArray manifest = readFile(QStringLiteral(LUMICLIP_SOURCE_DIR "/docs/k8s/lumiclip-shards.yaml"));
+    const QByteArray manifest =
+        readFile(QStringLiteral(LUMICLIP_SOURCE_DIR "/docs/k8s/lumiclip-shards.yaml"));
     ASSERT_FALSE(manifest.isEmpty());
     QStringList args;
     bool inArgs = false;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace lumiclip {
+
+// The scripts a capture runs in the page, each an expression for Runtime.evaluate (promises awaited)
+// whose value is plain data. What comes from the user (selectors, an expression) goes in as a string
+// literal, never as code, except the expression of --wait-for-js, which is code by its nature.
+
+// text as a JavaScript string literal (JSON's quoting is JavaScript's).
+QString JavaScriptString(const QString& text);
+
+// "visible", "hidden" (there, but hidden or an empty box) or "missing"; throws for a selector the page
+// cannot parse.
+QString ElementProbeScript(const QString& selector);
+
+// Checks expression each animation frame for up to withinMs: {"value": true} once it is truthy,
+// {"value": false} when it was not by then, {"error": text} when it threw.
+QString ExpressionProbeScript(const QString& expression, int withinMs);
+
+// Resolves once the page's fonts have loaded (or failed), or after withinMs at the most: "ready" or
+// "late".
+QString FontsReadyScript(int withinMs);
+
+// Clicks the first element matching selector, scrolled into view, then lets the page draw twice: ""
+// when clicked, "missing" when nothing matches, "invalid" when the page cannot parse the selector.
+QString ClickScript(const QString& selector);
+
+// Hides every element matching each selector for the snapshot: "" when done, else the first selector the
+// page cannot parse.
+QString HideScript(const QStringList& selectors);
+
+// Brings the page's animations to rest: finite CSS animations and transitions jump to their end, infinite
+// ones are cancelled (the element shows its own style at rest); then lets the page draw. Resolves to the
+// number of animations touched.
+QString FreezeAnimationsScript();
+
+}  // namespace lumiclip

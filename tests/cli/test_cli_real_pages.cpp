@@ -1,0 +1,217 @@
+// Pages built the way real sites are, captured by lumiclip-cli with the real browser: each page is made
+// so that one pixel tells the right picture from the wrong one.
+#include "cli_fixture.h"
+
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+
+using namespace lumiclip;
+using namespace lumiclip::test;
+
+namespace {
+
+const QStringList kPixels{QStringLiteral("-f"),      QStringLiteral("PNG"),    QStringLiteral("--view"),
+                          QStringLiteral("200x150"), QStringLiteral("--size"), QStringLiteral("200x150")};
+const QColor kRed(200, 0, 0);
+const QColor kGreen(0, 160, 0);
+
+class CliRealPages : public CliBrowser {
+protected:
+    struct Shot {
+        int status = -1;
+        QImage image;
+        QJsonObject line;
+        QByteArray err;
+        QColor at(int x = 100, int y = 75) const {
+            return image.isNull() ? QColor() : image.pixelColor(x, y);
+        }
+    };
+    Shot shoot(const QString& path, const QStringList& flags, bool fullSize = true) {
+        Shot shot;
+        const QString output = dir.filePath(QStringLiteral("real-%1.png").arg(++m_runs));
+        QByteArray out;
+        shot.status =
+            run((fullSize ? kPixels : QStringList{QStringLiteral("-f"), QStringLiteral("PNG")}) + flags +
+                    QStringList{QStringLiteral("--json"), QStringLiteral("-o"), output, server->url(path)},
+                &out, &shot.err);
+        const QList<QJsonObject> lines = jsonLines(out);
+        if (!lines.isEmpty()) {
+            shot.line = lines.first();
+        }
+        shot.image = QImage(output);
+        return shot;
+    }
+
+private:
+    int m_runs = 0;
+};
+
+}  // namespace
+
+TEST_F(CliRealPages, TheFontsOfThePageAreWaitedForBeforeTheSnapshot) {
+    // Its glyph is a block over the middle; until the font has come, the browser draws the text
+    // invisible (font-display: block). The text comes with the load, and so the font after it.
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"));
+    ASSERT_TRUE(font.open(QIODevice::ReadOnly)) << "the test needs fonts-dejavu-core";
+    HttpResponse slow;
+    slow.body = font.readAll();
+    slow.contentType = "font/ttf";
+    slow.delayMs = 1500;
+    server->route(QStringLiteral("/slow.ttf"), slow);
+    server->routeHtml(
+        QStringLiteral("/font"),
+        "<html><head><style>@font-face { font-family: Slow; src: url(/slow.ttf); "
+        "font-display: block }"
+        "div { font: 300px/1 Slow; color: rgb(0,160,0); position: absolute; left: 0; top: -60px }"
+        "</style></head><body style='margin:0' "
+        "onload=\"document.body.innerHTML = '<div>\u2588</div>'\"></body></html>");
+    const Shot shot = shoot(QStringLiteral("/font"), {});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(40, 75), kGreen);
+}
+
+TEST_F(CliRealPages, WaitForJsWaitsForThePagesWordAndFailsWithItsError) {
+    server->routeHtml(QStringLiteral("/flag"),
+                      "<html><body style='margin:0;background:rgb(200,0,0)' onload=\"setTimeout(function () {"
+                      "document.body.style.background = 'rgb(0,160,0)'; window.ready = true; }, 1000)\">"
+                      "</body></html>");
+    Shot shot =
+        shoot(QStringLiteral("/flag"), {QStringLiteral("--wait-for-js"), QStringLiteral("window.ready")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+
+    shot = shoot(QStringLiteral("/flag"),
+                 {QStringLiteral("--wait-for-js"), QStringLiteral("window.nothing.there")});
+    EXPECT_EQ(shot.status, 1);
+    EXPECT_TRUE(shot.image.isNull());
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("script"));
+    EXPECT_TRUE(shot.err.contains("--wait-for-js")) << shot.err.toStdString();
+
+    shot = shoot(QStringLiteral("/flag"), {QStringLiteral("--wait-for-js"), QStringLiteral("1 +")});
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("script"));
+
+    // Never true: the limit fails it, or with --on-timeout capture, it is taken as it is then.
+    shot = shoot(QStringLiteral("/flag"), {QStringLiteral("--wait-for-js"), QStringLiteral("window.never"),
+                                           QStringLiteral("--timeout"), QStringLiteral("3")});
+    EXPECT_EQ(shot.status, 1);
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("timeout"));
+    shot = shoot(QStringLiteral("/flag"), {QStringLiteral("--wait-for-js"), QStringLiteral("window.never"),
+                                           QStringLiteral("--timeout"), QStringLiteral("3"),
+                                           QStringLiteral("--on-timeout"), QStringLiteral("capture")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+    EXPECT_EQ(shot.line.value(QStringLiteral("wait")).toString(), QStringLiteral("timeout"));
+}
+
+TEST_F(CliRealPages, APageWhoseSubresourceNeverFinishesIsABestAttemptOnlyWhenAsked) {
+    HttpResponse stall;
+    stall.stall = true;
+    server->route(QStringLiteral("/never.png"), stall);
+    server->routeHtml(
+        QStringLiteral("/stalled"),
+        "<html><body style='margin:0;background:rgb(0,160,0)'><img src='/never.png'></body></html>");
+    Shot shot = shoot(QStringLiteral("/stalled"), {QStringLiteral("--timeout"), QStringLiteral("3")});
+    EXPECT_EQ(shot.status, 1);
+    EXPECT_TRUE(shot.image.isNull());
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("timeout"));
+    shot = shoot(QStringLiteral("/stalled"), {QStringLiteral("--timeout"), QStringLiteral("3"),
+                                              QStringLiteral("--on-timeout"), QStringLiteral("capture")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+    EXPECT_EQ(shot.line.value(QStringLiteral("wait")).toString(), QStringLiteral("timeout"));
+    EXPECT_TRUE(shot.line.value(QStringLiteral("error_kind")).isNull());
+}
+
+TEST_F(CliRealPages, ClicksTakeABannerAwayAndBlockedRequestsAreNeverMade) {
+    server->routeHtml(QStringLiteral("/banner"),
+                      "<html><body style='margin:0;background:rgb(0,160,0)'>"
+                      "<div id='banner' style='position:fixed;inset:0;background:rgb(200,0,0)'>"
+                      "<button id='accept' onclick=\"document.getElementById('banner').remove()\">OK</button>"
+                      "</div></body></html>");
+    EXPECT_EQ(shoot(QStringLiteral("/banner"), {}).at(), kRed);
+    EXPECT_EQ(shoot(QStringLiteral("/banner"), {QStringLiteral("--click"), QStringLiteral("#accept")}).at(),
+              kGreen);
+    const Shot missing =
+        shoot(QStringLiteral("/banner"), {QStringLiteral("--click"), QStringLiteral("#accept"),
+                                          QStringLiteral("--click"), QStringLiteral("#again")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("selector"));
+    EXPECT_TRUE(missing.err.contains("#again")) << missing.err.toStdString();
+
+    HttpResponse ad;
+    ad.body = "document.body.style.background = 'rgb(200,0,0)';";
+    ad.contentType = "text/javascript";
+    server->route(QStringLiteral("/ads/ad.js"), ad);
+    server->routeHtml(
+        QStringLiteral("/with-ad"),
+        "<html><body style='margin:0;background:rgb(0,160,0)'><script src='/ads/ad.js'></script>"
+        "</body></html>");
+    EXPECT_EQ(shoot(QStringLiteral("/with-ad"), {}).at(), kRed);
+    const int hits = server->hits(QStringLiteral("/ads/ad.js"));
+    EXPECT_EQ(shoot(QStringLiteral("/with-ad"), {QStringLiteral("--block"), QStringLiteral("*/ads/*")}).at(),
+              kGreen);
+    EXPECT_EQ(server->hits(QStringLiteral("/ads/ad.js")), hits);
+}
+
+TEST_F(CliRealPages, AnimationsComeToRestWhenAsked) {
+    // Left: red to green over a minute, kept at the end. Right: green at rest, red while its endless
+    // animation runs.
+    server->routeHtml(
+        QStringLiteral("/moving"),
+        "<html><head><style>"
+        "@keyframes turn { from { background: rgb(200,0,0) } to { background: rgb(0,160,0) } }"
+        "@keyframes alarm { from { background: rgb(200,0,0) } to { background: rgb(200,0,0) } }"
+        "#a { position:absolute; left:0; top:0; width:100px; height:150px; "
+        "animation: turn 60s linear forwards }"
+        "#b { position:absolute; left:100px; top:0; width:100px; height:150px; "
+        "background: rgb(0,160,0); animation: alarm 1s infinite }"
+        "</style></head><body style='margin:0'><div id=a></div><div id=b></div>"
+        "<script>window.reduced = matchMedia('(prefers-reduced-motion: reduce)').matches;</script>"
+        "</body></html>");
+    Shot shot = shoot(QStringLiteral("/moving"), {});
+    EXPECT_NE(shot.at(50, 75), kGreen);
+    EXPECT_EQ(shot.at(150, 75), kRed);
+    shot =
+        shoot(QStringLiteral("/moving"), {QStringLiteral("--no-animations"), QStringLiteral("--wait-for-js"),
+                                          QStringLiteral("window.reduced")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(50, 75), kGreen);
+    EXPECT_EQ(shot.at(150, 75), kGreen);
+}
+
+TEST_F(CliRealPages, ADeviceIsAPhoneAndLanguageAndTimeZoneAreThePagesOwn) {
+    // Green only with a coarse pointer, a phone's agent, its width and its pixel density.
+    server->routeHtml(QStringLiteral("/phone"),
+                      "<html><head><meta name='viewport' content='width=device-width'></head>"
+                      "<body style='margin:0;height:100vh;background:rgb(200,0,0)'><script>"
+                      "if (matchMedia('(pointer: coarse)').matches && /iPhone/.test(navigator.userAgent) &&"
+                      "    innerWidth === 393 && devicePixelRatio === 3 && 'ontouchstart' in window)"
+                      "  document.body.style.background = 'rgb(0,160,0)';"
+                      "</script></body></html>");
+    EXPECT_EQ(shoot(QStringLiteral("/phone"), {}).at(), kRed);
+    const Shot phone = shoot(QStringLiteral("/phone"),
+                             {QStringLiteral("--device"), QStringLiteral("iphone 15"),
+                              QStringLiteral("--size"), QStringLiteral("200x150")},
+                             false);
+    ASSERT_EQ(phone.status, 0) << phone.err.toStdString();
+    EXPECT_EQ(phone.at(), kGreen);
+
+    QByteArray out;
+    ASSERT_EQ(run({QStringLiteral("--device"), QStringLiteral("list")}, &out), 0);
+    EXPECT_TRUE(out.contains("iPhone 15       393x852 at 3x, mobile, touch")) << out.toStdString();
+    EXPECT_TRUE(out.contains("1920x1080"));
+
+    server->routeHtml(QStringLiteral("/local"),
+                      "<html><body style='margin:0;height:100vh;background:rgb(200,0,0)'><script>"
+                      "if (navigator.language === 'de-CH' && navigator.languages[0] === 'de-CH' &&"
+                      "    Intl.DateTimeFormat().resolvedOptions().timeZone === 'Europe/Zurich')"
+                      "  document.body.style.background = 'rgb(0,160,0)';"
+                      "</script></body></html>");
+    EXPECT_EQ(shoot(QStringLiteral("/local"), {}).at(), kRed);
+    EXPECT_EQ(shoot(QStringLiteral("/local"), {QStringLiteral("--lang"), QStringLiteral("de-CH"),
+                                               QStringLiteral("--timezone"), QStringLiteral("Europe/Zurich")})
+                  .at(),
+              kGreen);
+    EXPECT_TRUE(server->lastHeaders(QStringLiteral("/local")).value("accept-language").startsWith("de-CH"));
+}
