@@ -84,7 +84,7 @@ fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
 lacking=()
-for dep in "chromium-headless-shell | chromium" libcurl4 fonts-noto-cjk xdg-utils libqt6widgets6 libvips42; do
+for dep in "chromium-headless-shell | chromium" libcurl4 fonts-noto-cjk fonts-noto-color-emoji xdg-utils libqt6widgets6 libvips42; do
   grep -qF "$dep" <<<"$depends" || lacking+=("$dep")
 done
 [ ${#lacking[@]} -eq 0 ] && pass "Depends: $depends" || fail "Depends lacks ${lacking[*]}: $depends"

@@ -9,14 +9,14 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-websockets-dev libvips-dev
   chromium-headless-shell
-  fonts-noto-cjk
+  fonts-noto-cjk fonts-noto-color-emoji
   libcurl4 xdg-utils xvfb xauth
   python3
   help2man dpkg-dev
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev chromium
-    lintian desktop-file-utils appstream man-db)
+    lintian desktop-file-utils appstream man-db fonts-dejavu-core)
 fi
 
 missing=()

@@ -215,3 +215,41 @@ TEST_F(CliRealPages, ADeviceIsAPhoneAndLanguageAndTimeZoneAreThePagesOwn) {
               kGreen);
     EXPECT_TRUE(server->lastHeaders(QStringLiteral("/local")).value("accept-language").startsWith("de-CH"));
 }
+
+TEST_F(CliRealPages, ChineseTextAndEmojiAreDrawnInTheirFontsNotAsEmptyBoxes) {
+    // Each character alone in a box of its own, beside a character no font has, which is drawn as the
+    // empty box a missing font gives: the middle of 中 is its stroke, an emoji in the default font is no
+    // empty box, and one in the colour emoji font (as many pages' font lists name it) is in colour.
+    server->routeHtml(QStringLiteral("/glyphs"),
+                      "<html><head><meta charset='utf-8'><style>"
+                      "span { position:absolute; top:0; width:100px; height:150px; font-size:100px; "
+                      "line-height:150px; text-align:center }"
+                      "</style></head><body style='margin:0'>"
+                      "<span style='left:0'>\u4e2d</span><span style='left:100px'>&#x1F600;</span>"
+                      "<span style='left:200px; font-family: \"Noto Color Emoji\"'>&#x1F600;</span>"
+                      "<span style='left:300px'>&#x10FFFD;</span></body></html>");
+    const Shot shot = shoot(QStringLiteral("/glyphs"), {QStringLiteral("--view"), QStringLiteral("400x150"),
+                                                        QStringLiteral("--size"), QStringLiteral("400x150")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    const auto count = [&shot](int left, const std::function<bool(const QColor&)>& wanted) {
+        int n = 0;
+        for (int y = 0; y < 150; ++y) {
+            for (int x = left; x < left + 100; ++x) {
+                n += wanted(shot.image.pixelColor(x, y)) ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    const auto ink = [](const QColor& c) { return c.lightness() < 100; };
+    const int emptyBox = count(300, ink);
+    ASSERT_GT(emptyBox, 0) << "the character no font has was not drawn as a box";
+    int stroke = 0;
+    for (int x = 45; x <= 55; ++x) {
+        stroke += ink(shot.image.pixelColor(x, 75)) ? 1 : 0;
+    }
+    EXPECT_GT(stroke, 0) << "no stroke in the middle of the Chinese character";
+    EXPECT_GT(std::abs(count(100, ink) - emptyBox), emptyBox / 3) << "the emoji is an empty box";
+    EXPECT_GT(count(200, [](const QColor& c) { return c.red() > 200 && c.green() > 150 && c.blue() < 100; }),
+              500)
+        << "the colour emoji font is not there";
+}
