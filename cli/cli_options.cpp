@@ -76,7 +76,7 @@ std::vector<CliOptionRow> makeRows() {
                           "read addresses from FILE, one per line (\"-\": standard input)",
                           setText(&CliOptions::inputList)));
     for (const char* name :
-         {"view", "size", "format", "quality", "full-page", "selector", "scale-factor", "timeout"}) {
+         {"view", "size", "format", "quality", "full-page", "no-lazy-load", "selector", "scale-factor", "timeout"}) {
         rows.push_back(captureRow(name));
     }
     rows.push_back(ownRow(

@@ -100,6 +100,9 @@ struct ShotOptions {
     QStringList hide;
     // Finite animations and transitions jump to their end, infinite ones are cancelled.
     bool freezeAnimations = false;
+    // A full page is scrolled through before it is captured, so that content loaded or shown as it
+    // comes into view (lazy images, an IntersectionObserver's) is there.
+    bool lazyLoad = true;
 
     bool operator==(const ShotOptions&) const = default;
 };

@@ -305,8 +305,8 @@ void PageCapture::probeExpression() {
 
 void PageCapture::prepareSnapshot(Step step) {
     // After the waits and before the snapshot, in order: the fonts, the clicks, the user's script, the
-    // elements to hide, the animations brought to rest. A step that sent the page to another document
-    // starts the waits over; the steps already done for the page are not done again.
+    // scroll through a full page, the elements to hide, the animations brought to rest. A step that sent the
+    // page to another document starts the waits over; the steps already done for the page are not done again.
     switch (step) {
         case Step::Fonts: {
             // The load event does not wait for a web font still on its way: a thumbnail in the fallback
@@ -350,10 +350,10 @@ void PageCapture::prepareSnapshot(Step step) {
             return;
         case Step::Script:
             if (m_options.shot.script.isEmpty()) {
-                prepareSnapshot(Step::Hide);
+                prepareSnapshot(Step::LazyLoad);
                 return;
             }
-            m_resumeStep = Step::Hide;  // the script does not run again
+            m_resumeStep = Step::LazyLoad;  // the script does not run again
             evaluate(m_options.shot.script, [this](const QJsonObject& result) {
                 if (result.contains(QStringLiteral("exceptionDetails"))) {
                     fail(ErrorKind::Script,
@@ -362,10 +362,22 @@ void PageCapture::prepareSnapshot(Step step) {
                 }
                 // A navigation the script set off was announced before this answer.
                 if (!waitAgainIfNavigating()) {
-                    prepareSnapshot(Step::Hide);
+                    prepareSnapshot(Step::LazyLoad);
                 }
             });
             return;
+        case Step::LazyLoad: {
+            // Bounded by what is left of the limit, less a share for the snapshot of the page it made.
+            const qint64 left = (m_options.limits.pageMs - m_limitClock.elapsed()) * 3 / 4;
+            if (m_options.shot.kind != CaptureKind::FullPage || !m_options.shot.lazyLoad ||
+                m_outcome.waitEnd != WaitEnd::Loaded || left <= 0) {
+                prepareSnapshot(Step::Hide);
+                return;
+            }
+            evaluate(LazyLoadScript(static_cast<int>(left), kMaxCaptureSide),
+                     [this](const QJsonObject&) { prepareSnapshot(Step::Hide); });
+            return;
+        }
         case Step::Hide:
             if (m_options.shot.hide.isEmpty()) {
                 prepareSnapshot(Step::Animations);

@@ -83,7 +83,7 @@ private:
     void probeElement();
     void probeExpression();
     // The steps between the waits and the snapshot, in this order.
-    enum class Step { Fonts, Clicks, Script, Hide, Animations };
+    enum class Step { Fonts, Clicks, Script, LazyLoad, Hide, Animations };
     void prepareSnapshot(Step step);
     // When the page went on to another document after the waits (a script sent it): waits for that one
     // within what is left of the time limit, and true.

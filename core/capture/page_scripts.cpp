@@ -104,6 +104,39 @@ QString HideScript(const QStringList& selectors) {
         .arg(literals.join(QLatin1Char(',')));
 }
 
+QString LazyLoadScript(int withinMs, int maxHeight) {
+    return QStringLiteral(
+               "(async function (withinMs, maxHeight) {"
+               "  var until = performance.now() + withinMs;"
+               "  var frame = function () { return new Promise(function (r) { requestAnimationFrame(r); }); "
+               "};"
+               "  var pause = function (ms) { return new Promise(function (r) { setTimeout(r, ms); }); };"
+               "  var step = window.innerHeight || 600, y = 0;"
+               "  while (performance.now() < until) {"
+               "    var height = Math.min(document.documentElement.scrollHeight, maxHeight);"
+               "    if (y + step >= height) break;"
+               "    y += step;"
+               "    window.scrollTo(0, y);"
+               "    await frame();"
+               "    await pause(50);"
+               "  }"
+               "  await frame();"
+               "  var pending = Array.prototype.filter.call(document.images, function (i) { return "
+               "!i.complete; });"
+               "  await Promise.race(["
+               "    Promise.all(pending.map(function (i) { return new Promise(function (r) {"
+               "      i.addEventListener('load', r, {once: true}); i.addEventListener('error', r, {once: "
+               "true});"
+               "    }); })),"
+               "    pause(Math.max(0, until - performance.now()))]);"
+               "  window.scrollTo(0, 0);"
+               "  await frame();"
+               "  await frame();"
+               "  return y;"
+               "})(%1, %2)")
+        .arg(QString::number(withinMs), QString::number(maxHeight));
+}
+
 QString FreezeAnimationsScript() {
     return QStringLiteral(
                "(function () {"

@@ -32,6 +32,11 @@ QString ClickScript(const QString& selector);
 // page cannot parse.
 QString HideScript(const QStringList& selectors);
 
+// Scrolls through the page by the view's height, down to maxHeight at the most and for withinMs at the
+// most, so that what loads or shows as it comes into view is there; waits for the images that started
+// (within the same time), then goes back to the top and lets the page draw. Resolves to how far it went.
+QString LazyLoadScript(int withinMs, int maxHeight);
+
 // Brings the page's animations to rest: finite CSS animations and transitions jump to their end, infinite
 // ones are cancelled (the element shows its own style at rest); then lets the page draw. Resolves to the
 // number of animations touched.

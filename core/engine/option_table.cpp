@@ -131,6 +131,16 @@ std::vector<CaptureOptionRow> makeRows() {
     };
     add(fullPage);
 
+    CaptureOptionRow lazy =
+        makeRow(QStringLiteral("no-lazy-load"), 0, QString(),
+                QStringLiteral("with --full-page, do not scroll through the page first (by\n"
+                               "default it is, so that lazy content is there)"));
+    lazy.apply = [](const QString&, const QString&, CaptureRequest* request, QString*) {
+        request->shot.lazyLoad = false;
+        return true;
+    };
+    add(lazy);
+
     CaptureOptionRow selector =
         makeRow(QStringLiteral("selector"), 0, QStringLiteral("SEL"),
                 QStringLiteral("only the box of the first element matching the CSS selector SEL"));

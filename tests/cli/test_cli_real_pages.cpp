@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QJsonObject>
 
+#include <cstdlib>
+#include <functional>
+
 using namespace lumiclip;
 using namespace lumiclip::test;
 
@@ -252,4 +255,33 @@ TEST_F(CliRealPages, ChineseTextAndEmojiAreDrawnInTheirFontsNotAsEmptyBoxes) {
     EXPECT_GT(count(200, [](const QColor& c) { return c.red() > 200 && c.green() > 150 && c.blue() < 100; }),
               500)
         << "the colour emoji font is not there";
+}
+
+TEST_F(CliRealPages, AFullPageIsScrolledThroughSoThatLazyContentIsThere) {
+    // The lower block turns green only once it has been in view; a lazy image below it too.
+    server->routeHtml(QStringLiteral("/lazy"),
+                      "<html><body style='margin:0'>"
+                      "<div style='height:2000px;background:rgb(255,255,255)'></div>"
+                      "<div id='low' style='height:600px;background:rgb(200,0,0)'></div>"
+                      "<img loading='lazy' src='/green.svg' style='display:block;width:200px;height:300px'>"
+                      "<script>new IntersectionObserver(function (entries) {"
+                      "  if (entries[0].isIntersecting) entries[0].target.style.background = 'rgb(0,160,0)';"
+                      "}).observe(document.getElementById('low'));</script></body></html>");
+    HttpResponse green;
+    green.body =
+        "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'>"
+        "<rect width='10' height='10' fill='rgb(0,160,0)'/></svg>";
+    green.contentType = "image/svg+xml";
+    green.delayMs = 300;
+    server->route(QStringLiteral("/green.svg"), green);
+    const QStringList fullPage{QStringLiteral("--full-page"), QStringLiteral("--size"),
+                               QStringLiteral("200x0")};
+    Shot shot = shoot(QStringLiteral("/lazy"), fullPage);
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    ASSERT_EQ(shot.image.height(), 2900);
+    EXPECT_EQ(shot.at(100, 2300), kGreen);
+    EXPECT_EQ(shot.at(100, 2750), kGreen);
+    shot = shoot(QStringLiteral("/lazy"), fullPage + QStringList{QStringLiteral("--no-lazy-load")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(100, 2300), kRed);
 }
