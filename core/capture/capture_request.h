@@ -45,6 +45,20 @@ enum class CaptureOutput {
     Bytes,  // handed back in the result; nothing is written to disk
 };
 
+// A cookie the page starts with. Without a domain it is the address's own (set for its URL).
+struct Cookie {
+    QString name;
+    QString value;
+    QString domain;
+    QString path = QStringLiteral("/");
+    bool secure = false;
+    bool httpOnly = false;
+    // Seconds since the epoch; 0: for the session.
+    qint64 expires = 0;
+
+    bool operator==(const Cookie&) const = default;
+};
+
 // How the page is set up before it loads: what its browser context and page target are prepared with.
 // A target prepared for one set-up serves any capture of an equal one.
 struct PageSetUp {
@@ -68,6 +82,11 @@ struct PageSetUp {
     bool reducedMotion = false;
     // Requests never made: address patterns with * wildcards, as the browser's own blocking takes them.
     QStringList block;
+    // Credentials for HTTP authentication, given only to the address's own host ("user:password" as
+    // given; empty: none).
+    QString auth;
+    // Cookies set in the page's own context before it loads.
+    QList<Cookie> cookies;
 
     bool operator==(const PageSetUp&) const = default;
 };

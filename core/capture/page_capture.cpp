@@ -7,6 +7,9 @@
 #include "core/cdp/cdp_connection.h"
 #include "core/cdp/cdp_session.h"
 
+#include <QJsonArray>
+#include <QUrl>
+
 #include <algorithm>
 
 namespace lumiclip {
@@ -124,6 +127,41 @@ void PageCapture::navigate() {
     if (m_finished) {
         return;
     }
+    if (!m_options.page.cookies.isEmpty() && !m_cookiesSet) {
+        // In the page's own context, before it loads; a cookie without a domain is the address's.
+        QJsonArray cookies;
+        for (const Cookie& cookie : m_options.page.cookies) {
+            QJsonObject param{{QStringLiteral("name"), cookie.name},
+                              {QStringLiteral("value"), cookie.value},
+                              {QStringLiteral("path"), cookie.path},
+                              {QStringLiteral("secure"), cookie.secure},
+                              {QStringLiteral("httpOnly"), cookie.httpOnly}};
+            if (cookie.domain.isEmpty()) {
+                param.insert(QStringLiteral("url"), m_options.url);
+            } else {
+                param.insert(QStringLiteral("domain"), cookie.domain);
+            }
+            if (cookie.expires > 0) {
+                param.insert(QStringLiteral("expires"), static_cast<double>(cookie.expires));
+            }
+            cookies.append(param);
+        }
+        m_target->session()->call(
+            QStringLiteral("Network.setCookies"), {{QStringLiteral("cookies"), cookies}}, this,
+            [this](const CdpReply& reply) {
+                if (m_finished) {
+                    return;
+                }
+                if (!reply.ok) {
+                    fail(ErrorOfReply(reply));
+                    return;
+                }
+                m_cookiesSet = true;
+                navigate();
+            },
+            remainingMs());
+        return;
+    }
     m_watcher.setMainFrame(m_target->targetId());
     m_target->session()->call(
         QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}}, this,
@@ -180,6 +218,9 @@ void PageCapture::handlePageEvent(const QString& method, const QJsonObject& para
                                       params.value(QStringLiteral("delay")).toDouble());
     } else if (method == QStringLiteral("Page.frameClearedScheduledNavigation")) {
         m_watcher.scheduledNavigationCleared(params.value(QStringLiteral("frameId")).toString());
+    } else if (method == QStringLiteral("Fetch.requestPaused") ||
+               method == QStringLiteral("Fetch.authRequired")) {
+        answerFetch(method, params);
     } else if (method == QStringLiteral("Network.responseReceived")) {
         if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
             params.value(QStringLiteral("frameId")).toString() == m_target->targetId()) {
@@ -192,6 +233,42 @@ void PageCapture::handlePageEvent(const QString& method, const QJsonObject& para
             }
         }
     }
+}
+
+void PageCapture::answerFetch(const QString& method, const QJsonObject& params) {
+    CdpSession* session = m_target ? m_target->session() : nullptr;
+    const QString requestId = params.value(QStringLiteral("requestId")).toString();
+    if (!session || requestId.isEmpty()) {
+        return;
+    }
+    const auto ignore = [](const CdpReply&) {};
+    if (method == QStringLiteral("Fetch.requestPaused")) {
+        session->call(QStringLiteral("Fetch.continueRequest"), {{QStringLiteral("requestId"), requestId}},
+                      this, ignore, remainingMs());
+        return;
+    }
+    // A server's challenge for the address's own host (scheme, host and port) gets the credentials;
+    // any other, a proxy's or another host's, is cancelled: credentials never go where they were not
+    // meant for.
+    const QJsonObject challenge = params.value(QStringLiteral("authChallenge")).toObject();
+    const QUrl asking(
+        params.value(QStringLiteral("request")).toObject().value(QStringLiteral("url")).toString());
+    const QUrl own(m_options.url);
+    const bool ownHost = challenge.value(QStringLiteral("source")).toString() != QStringLiteral("Proxy") &&
+                         asking.scheme() == own.scheme() && asking.host() == own.host() &&
+                         asking.port(asking.scheme() == QStringLiteral("https") ? 443 : 80) ==
+                             own.port(own.scheme() == QStringLiteral("https") ? 443 : 80);
+    const qsizetype colon = m_options.page.auth.indexOf(QLatin1Char(':'));
+    QJsonObject answer{{QStringLiteral("response"),
+                        ownHost ? QStringLiteral("ProvideCredentials") : QStringLiteral("CancelAuth")}};
+    if (ownHost) {
+        answer.insert(QStringLiteral("username"), m_options.page.auth.left(colon));
+        answer.insert(QStringLiteral("password"), m_options.page.auth.mid(colon + 1));
+    }
+    session->call(
+        QStringLiteral("Fetch.continueWithAuth"),
+        {{QStringLiteral("requestId"), requestId}, {QStringLiteral("authChallengeResponse"), answer}}, this,
+        ignore, remainingMs());
 }
 
 void PageCapture::onStopWanted() {

@@ -76,6 +76,8 @@ private:
     void navigate();
     void onPageEvent(const QString& method, const QJsonObject& params);
     void handlePageEvent(const QString& method, const QJsonObject& params);
+    // Lets a request held for a possible challenge go, or answers the challenge.
+    void answerFetch(const QString& method, const QJsonObject& params);
     void onStopWanted();
     void onReady(WaitEnd how);
     // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
@@ -104,6 +106,7 @@ private:
     // Where the steps resume when the page went to another document during them, and the clicks done.
     Step m_resumeStep = Step::Fonts;
     qsizetype m_clicksDone = 0;
+    bool m_cookiesSet = false;
     // Answers to calls made for a document that has since gone are dropped: each wait again counts one.
     int m_generation = 0;
     QString m_loaderId;

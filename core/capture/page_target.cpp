@@ -173,6 +173,14 @@ void PageTarget::prepare(const CaptureRequest& options) {
         steps.append({QStringLiteral("Emulation.setTimezoneOverride"),
                       {{QStringLiteral("timezoneId"), options.page.timezone}}});
     }
+    if (!options.page.auth.isEmpty()) {
+        // Requests are held until the capture lets them go, so that a challenge can be answered, by the
+        // capture, which knows whose host it is.
+        steps.append({QStringLiteral("Fetch.enable"),
+                      {{QStringLiteral("handleAuthRequests"), true},
+                       {QStringLiteral("patterns"),
+                        QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("*")}}}}}});
+    }
     if (!options.page.block.isEmpty()) {
         steps.append({QStringLiteral("Network.setBlockedURLs"),
                       {{QStringLiteral("urls"), QJsonArray::fromStringList(options.page.block)}}});

@@ -403,6 +403,58 @@ std::vector<CaptureOptionRow> makeRows() {
         return true;
     };
     add(zone);
+
+    CaptureOptionRow auth = makeRow(QStringLiteral("auth"), 0, QStringLiteral("USER:PASSWORD"),
+                                    QStringLiteral("answer HTTP authentication of the address's own host\n"
+                                                   "(never another's)"));
+    auth.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (!value.contains(QLatin1Char(':')) || HasControlCharacter(value)) {
+            *error = QStringLiteral("%1: not USER:PASSWORD").arg(flag);  // the password is not shown
+            return false;
+        }
+        request->page.auth = value;
+        return true;
+    };
+    add(auth);
+
+    CaptureOptionRow cookie = makeRow(QStringLiteral("cookie"), 0, QStringLiteral("'NAME=VALUE'"),
+                                      QStringLiteral("a cookie of the address's host (repeatable)"), true);
+    cookie.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        static const QRegularExpression pair(QStringLiteral("^([!#$%&'*+.^_`|~0-9A-Za-z-]+)=([^;\\s]*)$"));
+        const QRegularExpressionMatch match = pair.match(value);
+        if (!match.hasMatch()) {
+            return refuse(flag, value, QStringLiteral("is not a cookie NAME=VALUE"), error);
+        }
+        Cookie made;
+        made.name = match.captured(1);
+        made.value = match.captured(2);
+        request->page.cookies.append(made);
+        return true;
+    };
+    add(cookie);
+
+    CaptureOptionRow cookies =
+        makeRow(QStringLiteral("cookies"), 0, QStringLiteral("FILE"),
+                QStringLiteral("the cookies of FILE, in the cookies.txt format of curl and\n"
+                               "browser exporters"));
+    cookies.remote = false;
+    cookies.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        QFile file(value);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return refuse(flag, value, QStringLiteral("cannot be read: %1").arg(file.errorString()), error);
+        }
+        const QByteArray text = file.read(kMaxScriptBytes + 1);
+        if (text.size() > kMaxScriptBytes) {
+            return refuse(flag, value, QStringLiteral("is larger than %1 bytes").arg(kMaxScriptBytes), error);
+        }
+        QString problem;
+        if (!ParseCookiesFile(text, &request->page.cookies, &problem)) {
+            *error = QStringLiteral("%1: %2: %3").arg(flag, PrintableText(value), problem);
+            return false;
+        }
+        return true;
+    };
+    add(cookies);
     return rows;
 }
 
@@ -418,6 +470,49 @@ const CaptureOptionRow* FindCaptureOption(const QString& name) {
     const auto it = std::find_if(rows.cbegin(), rows.cend(),
                                  [&name](const CaptureOptionRow& row) { return row.name == name; });
     return it == rows.cend() ? nullptr : &*it;
+}
+
+bool ParseCookiesFile(const QByteArray& text, QList<Cookie>* cookies, QString* error) {
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r')) {
+            line.chop(1);
+        }
+        Cookie cookie;
+        // Exporters mark cookies that scripts may not read with this prefix on the domain.
+        static const QByteArray httpOnly = "#HttpOnly_";
+        if (line.startsWith(httpOnly)) {
+            cookie.httpOnly = true;
+            line = line.mid(httpOnly.size());
+        } else if (line.trimmed().isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        const QList<QByteArray> fields = line.split('\t');
+        bool expiresOk = false;
+        const qint64 expires = fields.size() == 7 ? fields[4].toLongLong(&expiresOk) : 0;
+        const auto isFlag = [](const QByteArray& f) { return f == "TRUE" || f == "FALSE"; };
+        if (fields.size() != 7 || fields[0].isEmpty() || !isFlag(fields[1]) || !fields[2].startsWith('/') ||
+            !isFlag(fields[3]) || !expiresOk || expires < 0 || fields[5].isEmpty()) {
+            *error = QStringLiteral(
+                         "line %1 is not a cookie (domain, subdomains, path, secure, expiry, name "
+                         "and value, separated by tabs)")
+                         .arg(i + 1);
+            return false;
+        }
+        // A domain that names its subdomains too starts with a dot, as the browser takes it.
+        cookie.domain = QString::fromUtf8(fields[0]);
+        if (fields[1] == "TRUE" && !cookie.domain.startsWith(QLatin1Char('.'))) {
+            cookie.domain.prepend(QLatin1Char('.'));
+        }
+        cookie.path = QString::fromUtf8(fields[2]);
+        cookie.secure = fields[3] == "TRUE";
+        cookie.expires = expires;
+        cookie.name = QString::fromUtf8(fields[5]);
+        cookie.value = QString::fromUtf8(fields[6]);
+        cookies->append(cookie);
+    }
+    return true;
 }
 
 bool ParseNumber(const QString& text, int lowest, int highest, int* number) {

@@ -59,6 +59,11 @@ const CaptureOptionRow* FindCaptureOption(const QString& name);
 // The largest script --javascript takes.
 inline constexpr qint64 kMaxScriptBytes = qint64{4} * 1024 * 1024;
 
+// The cookies of a cookies.txt file (curl's and the browser exporters' format: domain, whether its
+// subdomains count, path, secure, expiry, name and value, separated by tabs; comments and #HttpOnly_
+// lines), appended to *cookies; false with *error naming the first line that is none.
+bool ParseCookiesFile(const QByteArray& text, QList<Cookie>* cookies, QString* error);
+
 // A whole number from lowest to highest into *number; false, leaving it, for anything else.
 bool ParseNumber(const QString& text, int lowest, int highest, int* number);
 

@@ -285,3 +285,55 @@ TEST_F(CliRealPages, AFullPageIsScrolledThroughSoThatLazyContentIsThere) {
     ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
     EXPECT_EQ(shot.at(100, 2300), kRed);
 }
+
+TEST_F(CliRealPages, LoggedInPagesTakeCredentialsAndCookiesOfTheirOwnHostOnly) {
+    HttpResponse members;
+    members.body = "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>";
+    members.basicAuth = "ann:s3cret";
+    server->route(QStringLiteral("/members"), members);
+    Shot shot = shoot(QStringLiteral("/members"), {QStringLiteral("--auth"), QStringLiteral("ann:s3cret")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+    shot = shoot(QStringLiteral("/members"), {});
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("http_status"));
+
+    // Another host's challenge (localhost is not 127.0.0.1) never gets them.
+    server->routeHtml(QStringLiteral("/framed"),
+                      "<html><body style='margin:0'><iframe style='border:0;width:200px;height:150px' "
+                      "src='http://localhost:" +
+                          QByteArray::number(server->port()) + "/members'></iframe></body></html>");
+    const int before = server->hits(QStringLiteral("/members"));
+    shot = shoot(QStringLiteral("/framed"), {QStringLiteral("--auth"), QStringLiteral("ann:s3cret")});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_NE(shot.at(), kGreen);
+    EXPECT_GT(server->hits(QStringLiteral("/members")), before);
+    EXPECT_NE(server->lastHeaders(QStringLiteral("/members")).value("authorization"),
+              "Basic " + QByteArray("ann:s3cret").toBase64());
+
+    // Green only with the cookie; one from a cookies file too, HttpOnly ones included; and a cookie the
+    // page sets itself never reaches the next page.
+    server->routeHtml(
+        QStringLiteral("/home"),
+        "<html><body style='margin:0;background:rgb(200,0,0)'><script>"
+        "if (document.cookie.indexOf('session=ok') >= 0) document.body.style.background = 'rgb(0,160,0)';"
+        "document.cookie = 'seen=1';</script></body></html>");
+    EXPECT_EQ(shoot(QStringLiteral("/home"), {}).at(), kRed);
+    EXPECT_EQ(shoot(QStringLiteral("/home"), {QStringLiteral("--cookie"), QStringLiteral("session=ok")}).at(),
+              kGreen);
+    EXPECT_TRUE(server->lastHeaders(QStringLiteral("/home")).value("cookie").contains("session=ok"));
+    EXPECT_FALSE(server->lastHeaders(QStringLiteral("/home")).value("cookie").contains("seen"));
+
+    const QString jar = dir.filePath(QStringLiteral("cookies.txt"));
+    ASSERT_TRUE(writeFile(jar,
+                          "# Netscape HTTP Cookie File\n\n"
+                          "127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tok\n"
+                          "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\thidden\tyes\n"));
+    EXPECT_EQ(shoot(QStringLiteral("/home"), {QStringLiteral("--cookies"), jar}).at(), kGreen);
+    EXPECT_TRUE(server->lastHeaders(QStringLiteral("/home")).value("cookie").contains("hidden=yes"));
+
+    ASSERT_TRUE(writeFile(jar, "127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tok\nnot a cookie\n"));
+    QByteArray err;
+    EXPECT_EQ(run({QStringLiteral("--cookies"), jar, server->url(QStringLiteral("/home"))}, nullptr, &err),
+              2);
+    EXPECT_TRUE(err.contains("line 2 is not a cookie")) << err.toStdString();
+}

@@ -29,6 +29,8 @@ QByteArray reasonPhrase(int status) {
             return "Moved Permanently";
         case 302:
             return "Found";
+        case 401:
+            return "Unauthorized";
         case 404:
             return "Not Found";
         case 500:
@@ -102,6 +104,12 @@ private:
         if (!found) {
             response.status = 404;
             response.body = "<html><body>not found</body></html>";
+        }
+        if (!response.basicAuth.isEmpty() &&
+            headers.value("authorization") != "Basic " + response.basicAuth.toBase64()) {
+            response.status = 401;
+            response.body = "<html><body>who are you?</body></html>";
+            response.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"members\"")));
         }
         if (response.stall) {
             return;

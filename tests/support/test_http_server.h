@@ -23,6 +23,8 @@ struct HttpResponse {
     // Sends the headers and this much of the body, then keeps the connection open.
     int stallAfterBytes = -1;
     int delayMs = 0;
+    // "user:password": answered only with these Basic credentials, else 401 with a challenge.
+    QByteArray basicAuth;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 with an ephemeral port, running on its own thread so that it
