@@ -17,7 +17,7 @@ void ResultPrinter::report(const BatchResult& result) {
     clearProgress();
     if (m_json) {
         const QString wait = WaitEndName(result.waitEnd, m_capture);
-        const QJsonObject line{
+        QJsonObject line{
             {QStringLiteral("url"), result.url},
             {QStringLiteral("output"), result.output},
             {QStringLiteral("width"), result.width},
@@ -38,6 +38,10 @@ void ResultPrinter::report(const BatchResult& result) {
             {QStringLiteral("endpoint"),
              result.endpoint.isEmpty() ? QJsonValue() : QJsonValue(result.endpoint)},
         };
+        // Said on every line when certificates were not checked: the picture may not be of the site.
+        if (m_capture.page.ignoreHttpsErrors) {
+            line.insert(QStringLiteral("ignore_https_errors"), true);
+        }
         std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     } else if (result.skipped) {

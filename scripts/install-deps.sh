@@ -16,7 +16,7 @@ packages=(
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(libgtest-dev libgmock-dev clang clang-tidy libclang-rt-14-dev chromium
-    lintian desktop-file-utils appstream man-db fonts-dejavu-core)
+    lintian desktop-file-utils appstream man-db fonts-dejavu-core openssl)
 fi
 
 missing=()

@@ -87,6 +87,10 @@ struct PageSetUp {
     QString auth;
     // Cookies set in the page's own context before it loads.
     QList<Cookie> cookies;
+    // The proxy of the page's context ("socks5://host:1080"; empty: the browser's own way out), and
+    // whether certificate errors are ignored.
+    QString proxy;
+    bool ignoreHttpsErrors = false;
 
     bool operator==(const PageSetUp&) const = default;
 };

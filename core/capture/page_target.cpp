@@ -43,8 +43,12 @@ void PageTarget::open(const CaptureRequest& options, int firstCallMs) {
     connect(connection, &CdpConnection::closed, this, [this](const QString& reason) {
         fail(ErrorKind::BrowserLost, QStringLiteral("the browser went away (%1)").arg(reason));
     });
+    QJsonObject context{{QStringLiteral("disposeOnDetach"), true}};
+    if (!options.page.proxy.isEmpty()) {
+        context.insert(QStringLiteral("proxyServer"), options.page.proxy);
+    }
     browserCall(
-        QStringLiteral("Target.createBrowserContext"), {{QStringLiteral("disposeOnDetach"), true}},
+        QStringLiteral("Target.createBrowserContext"), context,
         [this, options](const QJsonObject& result) {
             m_answered = true;
             emit browserAnswered();
@@ -180,6 +184,10 @@ void PageTarget::prepare(const CaptureRequest& options) {
                       {{QStringLiteral("handleAuthRequests"), true},
                        {QStringLiteral("patterns"),
                         QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("*")}}}}}});
+    }
+    if (options.page.ignoreHttpsErrors) {
+        steps.append(
+            {QStringLiteral("Security.setIgnoreCertificateErrors"), {{QStringLiteral("ignore"), true}}});
     }
     if (!options.page.block.isEmpty()) {
         steps.append({QStringLiteral("Network.setBlockedURLs"),

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -455,6 +456,35 @@ std::vector<CaptureOptionRow> makeRows() {
         return true;
     };
     add(cookies);
+
+    CaptureOptionRow proxy =
+        makeRow(QStringLiteral("proxy"), 0, QStringLiteral("URL"),
+                QStringLiteral("the page's requests go through the proxy at URL (http://,\n"
+                               "https:// or socks5://HOST:PORT), for its context only"));
+    proxy.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        const QUrl url(value, QUrl::StrictMode);
+        const QString scheme = url.scheme();
+        if (!url.isValid() || url.host().isEmpty() || url.port() < 1 || !url.userInfo().isEmpty() ||
+            (url.path() != QString() && url.path() != QStringLiteral("/")) ||
+            (scheme != QStringLiteral("http") && scheme != QStringLiteral("https") &&
+             scheme != QStringLiteral("socks5"))) {
+            return refuse(flag, value, QStringLiteral("is not http://, https:// or socks5://HOST:PORT"),
+                          error);
+        }
+        request->page.proxy = scheme + QStringLiteral("://") + url.authority();
+        return true;
+    };
+    add(proxy);
+
+    CaptureOptionRow insecure =
+        makeRow(QStringLiteral("ignore-https-errors"), 0, QString(),
+                QStringLiteral("capture pages whose certificate is not valid (said in the\n"
+                               "JSON lines)"));
+    insecure.apply = [](const QString&, const QString&, CaptureRequest* request, QString*) {
+        request->page.ignoreHttpsErrors = true;
+        return true;
+    };
+    add(insecure);
     return rows;
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <cstdlib>
 #include <functional>
@@ -31,12 +32,15 @@ protected:
         }
     };
     Shot shoot(const QString& path, const QStringList& flags, bool fullSize = true) {
+        return shootUrl(server->url(path), flags, fullSize);
+    }
+    Shot shootUrl(const QString& url, const QStringList& flags, bool fullSize = true) {
         Shot shot;
         const QString output = dir.filePath(QStringLiteral("real-%1.png").arg(++m_runs));
         QByteArray out;
         shot.status =
             run((fullSize ? kPixels : QStringList{QStringLiteral("-f"), QStringLiteral("PNG")}) + flags +
-                    QStringList{QStringLiteral("--json"), QStringLiteral("-o"), output, server->url(path)},
+                    QStringList{QStringLiteral("--json"), QStringLiteral("-o"), output, url},
                 &out, &shot.err);
         const QList<QJsonObject> lines = jsonLines(out);
         if (!lines.isEmpty()) {
@@ -336,4 +340,65 @@ TEST_F(CliRealPages, LoggedInPagesTakeCredentialsAndCookiesOfTheirOwnHostOnly) {
     EXPECT_EQ(run({QStringLiteral("--cookies"), jar, server->url(QStringLiteral("/home"))}, nullptr, &err),
               2);
     EXPECT_TRUE(err.contains("line 2 is not a cookie")) << err.toStdString();
+}
+
+TEST_F(CliRealPages, AProxyForThePagesContextAndCertificatesLeftUnchecked) {
+    // proxied.test is known to no resolver: the page loads only through the proxy (the test server,
+    // which answers the whole address a proxy is asked for).
+    server->routeHtml(QStringLiteral("/via"),
+                      "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>");
+    const QString proxied = QStringLiteral("http://proxied.test/via");
+    Shot shot = shootUrl(proxied, {});
+    EXPECT_EQ(shot.status, 1);
+    EXPECT_EQ(shot.line.value(QStringLiteral("error_kind")).toString(), QStringLiteral("network"));
+    shot = shootUrl(proxied,
+                    {QStringLiteral("--proxy"), QStringLiteral("http://127.0.0.1:%1").arg(server->port())});
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+
+    // A server with a certificate of its own making.
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("openssl"),
+                          {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                           QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                           key, QStringLiteral("-out"), cert, QStringLiteral("-days"), QStringLiteral("1"),
+                           QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}),
+        0);
+    QProcess tls;
+    tls.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tls.start(QStringLiteral("python3"),
+              {QStringLiteral("-c"),
+               QStringLiteral(
+                   "import http.server, ssl, sys\n"
+                   "class Page(http.server.BaseHTTPRequestHandler):\n"
+                   "    def do_GET(self):\n"
+                   "        body = b\"<html><body style='margin:0;background:rgb(0,160,0)'></body></html>\"\n"
+                   "        self.send_response(200)\n"
+                   "        self.send_header('Content-Type', 'text/html')\n"
+                   "        self.send_header('Content-Length', str(len(body)))\n"
+                   "        self.end_headers()\n"
+                   "        self.wfile.write(body)\n"
+                   "    def log_message(self, *args):\n"
+                   "        pass\n"
+                   "server = http.server.HTTPServer(('127.0.0.1', 0), Page)\n"
+                   "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                   "context.load_cert_chain(sys.argv[1], sys.argv[2])\n"
+                   "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+                   "print(server.server_address[1], flush=True)\n"
+                   "server.serve_forever()\n"),
+               cert, key});
+    ASSERT_TRUE(tls.waitForStarted(5000));
+    ASSERT_TRUE(tls.waitForReadyRead(10000));
+    const QString secure =
+        QStringLiteral("https://127.0.0.1:%1/").arg(QString::fromLatin1(tls.readLine().trimmed()));
+    shot = shootUrl(secure, {});
+    EXPECT_NE(shot.status, 0);
+    shot = shootUrl(secure, {QStringLiteral("--ignore-https-errors")});
+    EXPECT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.at(), kGreen);
+    EXPECT_TRUE(shot.line.value(QStringLiteral("ignore_https_errors")).toBool());
+    tls.kill();
+    tls.waitForFinished(5000);
 }

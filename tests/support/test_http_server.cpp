@@ -79,7 +79,11 @@ private:
         const QList<QByteArray> lines = head.split('\n');
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         const QString target = QString::fromUtf8(requestLine.value(1));
-        const QString path = QUrl(QStringLiteral("http://h") + target).path();
+        // A request to it as a proxy names the whole address ("GET http://host/path").
+        const QString path =
+            (target.startsWith(QStringLiteral("http://")) ? QUrl(target)
+                                                          : QUrl(QStringLiteral("http://h") + target))
+                .path();
         QHash<QByteArray, QByteArray> headers;
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const QByteArray line = lines[i].trimmed();
@@ -109,7 +113,8 @@ private:
             headers.value("authorization") != "Basic " + response.basicAuth.toBase64()) {
             response.status = 401;
             response.body = "<html><body>who are you?</body></html>";
-            response.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"members\"")));
+            response.headers.append(
+                qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"members\"")));
         }
         if (response.stall) {
             return;
