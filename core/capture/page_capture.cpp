@@ -394,8 +394,26 @@ void PageCapture::prepareSnapshot(Step step) {
                 prepareSnapshot(Step::Clicks);
                 return;
             }
-            evaluate(FontsReadyScript(static_cast<int>(left)),
-                     [this](const QJsonObject&) { prepareSnapshot(Step::Clicks); });
+            // A page whose script keeps it busy answers nothing until the snapshot ends that script: the
+            // fonts are a best effort, bounded, and no answer is no failure.
+            constexpr qint64 kFontsMs = 3000;
+            const int within = static_cast<int>(std::min(left, kFontsMs));
+            CdpSession* session = m_target ? m_target->session() : nullptr;
+            if (!session) {
+                prepareSnapshot(Step::Clicks);
+                return;
+            }
+            session->call(
+                QStringLiteral("Runtime.evaluate"),
+                {{QStringLiteral("expression"), FontsReadyScript(within)},
+                 {QStringLiteral("awaitPromise"), true}},
+                this,
+                [this, generation = m_generation](const CdpReply&) {
+                    if (!m_finished && generation == m_generation) {
+                        prepareSnapshot(Step::Clicks);
+                    }
+                },
+                within + 500);
             return;
         }
         case Step::Clicks:

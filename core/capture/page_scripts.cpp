@@ -59,7 +59,11 @@ QString FontsReadyScript(int withinMs) {
     return QStringLiteral(
                "(document.documentElement && document.documentElement.getBoundingClientRect(),"
                " Promise.race(["
-               "  document.fonts.ready.then(function () { return 'ready'; }),"
+               "  (document.readyState === 'complete' ? document.fonts.ready"
+               "   : Promise.all(Array.prototype.filter.call(document.fonts, function (f) {"
+               "       return f.status === 'loading'; }).map(function (f) {"
+               "       return f.loaded.catch(function () {}); })))"
+               "    .then(function () { return 'ready'; }),"
                "  new Promise(function (resolve) { setTimeout(function () { resolve('late'); }, %1); })"
                "]))")
         .arg(withinMs);

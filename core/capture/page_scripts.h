@@ -20,8 +20,9 @@ QString ElementProbeScript(const QString& selector);
 // {"value": false} when it was not by then, {"error": text} when it threw.
 QString ExpressionProbeScript(const QString& expression, int withinMs);
 
-// Resolves once the page's fonts have loaded (or failed), or after withinMs at the most: "ready" or
-// "late".
+// Resolves once the fonts the page is loading have loaded (or failed), or after withinMs at the most:
+// "ready" or "late". Before the document's load (a wait for less than it), only the fonts already on
+// their way count: document.fonts.ready would wait for the load too.
 QString FontsReadyScript(int withinMs);
 
 // Clicks the first element matching selector, scrolled into view, then lets the page draw twice: ""
