@@ -19,6 +19,10 @@ struct BatchItem {
     QString address;
     // Why the address is not loaded at all; empty when it is.
     QString refusal;
+    // Which of the capture's sizes this image is: 0 the first, then the further sizes in order. The
+    // items of one address follow each other, and one load makes all of them.
+    int sizeIndex = 0;
+    QSize size;
 };
 
 struct BatchSettings {

@@ -80,33 +80,52 @@ void BatchRunner::feed() {
     // Enough waiting for every browser's pages at once to be taken up again as soon as they end.
     const int ahead = 2 * m_settings.jobs * m_browsers + 2;
     while (!m_interrupted && m_next < m_items.size() && m_service.pending() < ahead) {
-        const qsizetype index = m_next++;
-        const BatchItem& item = m_items[index];
-        BatchResult result;
-        result.url = item.url;
-        result.output = item.output;
-        if (!item.refusal.isEmpty()) {
-            result.error = item.refusal;
-            result.errorKind = ErrorKind::ForbiddenAddress;
-            complete(index, result);
+        // The items of one address, one a size: one load makes every image still wanted.
+        const qsizetype first = m_next;
+        do {
+            ++m_next;
+        } while (m_next < m_items.size() && m_items[m_next].sizeIndex > 0);
+        QList<qsizetype> wanted;
+        for (qsizetype index = first; index < m_next; ++index) {
+            const BatchItem& item = m_items[index];
+            BatchResult result;
+            result.url = item.url;
+            result.output = item.output;
+            if (!item.refusal.isEmpty()) {
+                result.error = item.refusal;
+                result.errorKind = ErrorKind::ForbiddenAddress;
+                complete(index, result);
+                continue;
+            }
+            // Images are written whole or not at all, so an existing file is a finished capture. A
+            // link under a name of ours is no capture of ours (and what it points at is not looked at).
+            const QFileInfo existing(item.output);
+            if (m_settings.skipExisting && existing.isFile() &&
+                !(item.outputNameMade && existing.isSymLink())) {
+                result.ok = true;
+                result.skipped = true;
+                result.bytes = existing.size();
+                complete(index, result);
+                continue;
+            }
+            wanted.append(index);
+        }
+        if (wanted.isEmpty()) {
             continue;
         }
-        // Images are written whole or not at all, so an existing file is a finished capture. A link
-        // under a name of ours is no capture of ours (and what it points at is not looked at).
-        const QFileInfo existing(item.output);
-        if (m_settings.skipExisting && existing.isFile() && !(item.outputNameMade && existing.isSymLink())) {
-            result.ok = true;
-            result.skipped = true;
-            result.bytes = existing.size();
-            complete(index, result);
-            continue;
-        }
-        CaptureRequest request;
-        request = m_settings.capture;
+        const BatchItem& item = m_items[wanted.first()];
+        CaptureRequest request = m_settings.capture;
         request.url = item.address.isEmpty() ? item.url : item.address;
+        request.image.width = item.size.width();
+        request.image.height = item.size.height();
+        request.image.moreSizes.clear();
         request.output.path = item.output;
         request.output.nameMade = item.outputNameMade;
-        m_tickets.insert(m_service.submit(std::move(request)), index);
+        for (qsizetype i = 1; i < wanted.size(); ++i) {
+            request.image.moreSizes.append(m_items[wanted[i]].size);
+            request.output.morePaths.append(m_items[wanted[i]].output);
+        }
+        m_tickets.insert(m_service.submit(std::move(request)), wanted);
     }
     if (!m_interrupted && !m_over && m_done == m_items.size()) {
         m_over = true;
@@ -118,7 +137,16 @@ void BatchRunner::feed() {
 }
 
 void BatchRunner::onFinished(CaptureService::Ticket ticket, const CaptureResult& captured) {
-    const qsizetype index = m_tickets.take(ticket);
+    const QList<qsizetype> indices = m_tickets.take(ticket);
+    for (qsizetype i = 0; i < indices.size(); ++i) {
+        // A page that failed fails every size; else each image has its own outcome.
+        const std::size_t further = static_cast<std::size_t>(i) - 1;
+        report(indices[i], i == 0 || further >= captured.more.size() ? captured : captured.more[further]);
+    }
+    feed();
+}
+
+void BatchRunner::report(qsizetype index, const CaptureResult& captured) {
     BatchResult result;
     result.url = m_items[index].url;
     result.output = m_items[index].output;
@@ -135,7 +163,6 @@ void BatchRunner::onFinished(CaptureService::Ticket ticket, const CaptureResult&
     result.waitEnd = captured.waitEnd;
     result.endpoint = captured.endpoint;
     complete(index, result);
-    feed();
 }
 
 void BatchRunner::complete(qsizetype index, BatchResult result) {
@@ -143,8 +170,8 @@ void BatchRunner::complete(qsizetype index, BatchResult result) {
         return;
     }
     if (!result.ok) {
-        result.width = m_settings.capture.image.width;
-        result.height = m_settings.capture.image.height;
+        result.width = m_items[index].size.width();
+        result.height = m_items[index].size.height();
     }
     // The address's password opened the page; it is not printed.
     result.url = AddressWithoutPassword(result.url);

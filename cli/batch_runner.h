@@ -37,6 +37,8 @@ signals:
 private:
     // Hands the service the next items, up to a few more than it can capture at once.
     void feed();
+    // One image's result, from the capture that made it.
+    void report(qsizetype index, const CaptureResult& captured);
     void onFinished(CaptureService::Ticket ticket, const CaptureResult& captured);
     void complete(qsizetype index, BatchResult result);
 
@@ -46,7 +48,8 @@ private:
     ResultPrinter m_printer;
     QList<BatchResult> m_results;
     QList<bool> m_reported;
-    QHash<CaptureService::Ticket, qsizetype> m_tickets;
+    // The items a capture makes: its first image's, then its further sizes'.
+    QHash<CaptureService::Ticket, QList<qsizetype>> m_tickets;
     qsizetype m_next = 0;
     qsizetype m_done = 0;
     int m_browsers = 1;

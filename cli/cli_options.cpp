@@ -75,8 +75,8 @@ std::vector<CliOptionRow> makeRows() {
     rows.push_back(ownRow("input", 'i', "FILE",
                           "read addresses from FILE, one per line (\"-\": standard input)",
                           setText(&CliOptions::inputList)));
-    for (const char* name :
-         {"view", "size", "format", "quality", "full-page", "no-lazy-load", "selector", "scale-factor", "timeout"}) {
+    for (const char* name : {"view", "size", "format", "quality", "full-page", "no-lazy-load", "selector",
+                             "scale-factor", "timeout"}) {
         rows.push_back(captureRow(name));
     }
     rows.push_back(ownRow(
@@ -103,8 +103,25 @@ std::vector<CliOptionRow> makeRows() {
             rows.push_back(captureRow(capture.name.toLatin1().constData()));
         }
     }
-    // --device list lists the devices instead of naming one.
+    // --device list lists the devices instead of naming one; a --size after the first adds a size.
     for (CliOptionRow& row : rows) {
+        if (row.name == QStringLiteral("size")) {
+            row.repeatable = true;
+            row.help += QStringLiteral("; repeatable: an image a size, of one load");
+            row.apply = [one = row.apply](const QString& flag, const QString& value, CliOptions* options,
+                                          QString* error) {
+                if (!options->given.contains(QStringLiteral("size"))) {
+                    return one(flag, value, options, error);
+                }
+                CliOptions further;
+                if (!one(flag, value, &further, error)) {
+                    return false;
+                }
+                options->capture.image.moreSizes.append(
+                    QSize(further.capture.image.width, further.capture.image.height));
+                return true;
+            };
+        }
         if (row.name == QStringLiteral("device")) {
             row.apply = [named = row.apply](const QString& flag, const QString& value, CliOptions* options,
                                             QString* error) {
@@ -195,7 +212,8 @@ const std::vector<CliOptionRow>& CliOptionRows() {
 }
 
 bool OutputIsFolder(const CliOptions& options) {
-    if (!options.inputList.isEmpty() || options.urls.size() > 1) {
+    if (!options.inputList.isEmpty() || options.urls.size() > 1 ||
+        !options.capture.image.moreSizes.isEmpty()) {
         return true;
     }
     return options.output.endsWith(QLatin1Char('/')) || QFileInfo(options.output).isDir();

@@ -86,8 +86,12 @@ bool checkOutputFile(const QString& path, QString* error) {
 bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<BatchItem>* plan,
                  QString* error) {
     QList<BatchItem>& items = *plan;
-    const auto item = [&options](const QString& url, const QString& output, bool nameMade) {
-        BatchItem planned{url, output, nameMade, AddressFromUserInput(url), {}};
+    // The capture's sizes: the first, then the further ones, each an image of the same load.
+    QList<QSize> sizes{QSize(options.capture.image.width, options.capture.image.height)};
+    sizes += options.capture.image.moreSizes;
+    const auto item = [&options](const QString& url, const QString& output, bool nameMade, int sizeIndex,
+                                 QSize size) {
+        BatchItem planned{url, output, nameMade, AddressFromUserInput(url), {}, sizeIndex, size};
         if (options.webOnly) {
             const QString scheme = QUrl(planned.address).scheme();
             if (scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) {
@@ -102,7 +106,7 @@ bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<
         if (!checkOutputFile(output, error)) {
             return false;
         }
-        items.append(item(options.urls.first(), output, false));
+        items.append(item(options.urls.first(), output, false, 0, sizes.first()));
         return true;
     }
     const QString folder = options.output.isEmpty() ? QDir::currentPath() : options.output;
@@ -114,17 +118,25 @@ bool planOutputs(const CliOptions& options, const QString& defaultOutput, QList<
     for (const QString& url : options.urls) {
         const QString address = AddressFromUserInput(url);
         ++position;
-        QString name =
-            options.nameTemplate.isEmpty()
-                ? FileNameForUrl(address, options.capture.image.format)
-                : FileNameFromTemplate(options.nameTemplate, address, position, options.capture.image.format);
-        const QString stem = QFileInfo(name).completeBaseName();
-        const QString extension = QFileInfo(name).suffix();
-        for (int n = 2; used.contains(name); ++n) {
-            name = stem + QStringLiteral("-%1.").arg(n) + extension;
+        for (int k = 0; k < sizes.size(); ++k) {
+            const QString size = QStringLiteral("%1x%2").arg(sizes[k].width()).arg(sizes[k].height());
+            QString name = options.nameTemplate.isEmpty()
+                               ? FileNameForUrl(address, options.capture.image.format)
+                               : FileNameFromTemplate(options.nameTemplate, address, position,
+                                                      options.capture.image.format, size);
+            QString stem = QFileInfo(name).completeBaseName();
+            const QString extension = QFileInfo(name).suffix();
+            // Several sizes: each its own name, the size in it.
+            if (sizes.size() > 1 && !options.nameTemplate.contains(QStringLiteral("{size}"))) {
+                stem += QLatin1Char('-') + size;
+                name = stem + QLatin1Char('.') + extension;
+            }
+            for (int n = 2; used.contains(name); ++n) {
+                name = stem + QStringLiteral("-%1.").arg(n) + extension;
+            }
+            used.insert(name);
+            items.append(item(url, QDir(folder).filePath(name), true, k, sizes[k]));
         }
-        used.insert(name);
-        items.append(item(url, QDir(folder).filePath(name), true));
     }
     return true;
 }

@@ -111,7 +111,7 @@ QString JoinWithin(const QList<NamePart>& parts) {
 
 const QStringList& NamePlaceholders() {
     static const QStringList names{QStringLiteral("index"), QStringLiteral("host"), QStringLiteral("path"),
-                                   QStringLiteral("hash")};
+                                   QStringLiteral("hash"), QStringLiteral("size")};
     return names;
 }
 
@@ -156,7 +156,7 @@ QString CheckNameTemplate(const QString& nameTemplate) {
         }
         const QString name = nameTemplate.mid(open + 1, close - open - 1);
         if (!NamePlaceholders().contains(name)) {
-            return QStringLiteral("unknown placeholder {%1} (known: {index}, {host}, {path}, {hash})")
+            return QStringLiteral("unknown placeholder {%1} (known: {index}, {host}, {path}, {hash}, {size})")
                 .arg(name);
         }
         open = close;
@@ -165,7 +165,7 @@ QString CheckNameTemplate(const QString& nameTemplate) {
 }
 
 QString FileNameFromTemplate(const QString& nameTemplate, const QString& url, qsizetype index,
-                             const QString& format) {
+                             const QString& format, const QString& size) {
     const QUrl parsed(url);
     QList<NamePart> parts;
     // The template's own text is the user's, but it may still not name another folder.
@@ -189,6 +189,8 @@ QString FileNameFromTemplate(const QString& nameTemplate, const QString& url, qs
             parts.append({SafeNamePart(parsed.host()), false});
         } else if (name == QStringLiteral("path")) {
             parts.append({SafeNamePart(parsed.path()), false});
+        } else if (name == QStringLiteral("size")) {
+            parts.append({size, true});
         } else if (name == QStringLiteral("hash")) {
             parts.append(
                 {QString::fromLatin1(

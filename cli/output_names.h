@@ -11,7 +11,8 @@ namespace lumiclip {
 QString FileNameForUrl(const QString& url, const QString& format);
 
 // What is wrong with a --name template, empty when nothing is: a placeholder other than {index},
-// {host}, {path} and {hash}, a "{" left open, a "/" (a name is a file in the output folder) or no text.
+// {host}, {path}, {hash} and {size}, a "{" left open, a "/" (a name is a file in the output folder) or no
+// text.
 QString CheckNameTemplate(const QString& nameTemplate);
 
 // A file name for the capture of url, at 1-based position index in the list, from a checked template:
@@ -21,7 +22,8 @@ QString CheckNameTemplate(const QString& nameTemplate);
 // system's 255 with the extension and a repeat's "-N"), never cut inside a character; when too long, the
 // template's text and the {host} and {path} values are cut, never the {index} or {hash} values. Then "."
 // and the format in lower case.
+// {size} is the image's size ("180x138"), never cut either.
 QString FileNameFromTemplate(const QString& nameTemplate, const QString& url, qsizetype index,
-                             const QString& format);
+                             const QString& format, const QString& size = QString());
 
 }  // namespace lumiclip

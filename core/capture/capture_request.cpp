@@ -96,16 +96,30 @@ QString CheckCaptureRequest(const CaptureRequest& request, const CaptureProfile&
     if (!error.isEmpty()) {
         return error;
     }
+    for (const QSize& more : image.moreSizes) {
+        const bool zero = profile.proportional && (more.width() == 0) != (more.height() == 0);
+        QString sizeError = CheckCaptureSizes(
+            page.viewWidth, page.viewHeight, zero && more.width() == 0 ? profile.minSide : more.width(),
+            zero && more.height() == 0 ? profile.minSide : more.height(), profile);
+        if (!sizeError.isEmpty()) {
+            return sizeError;
+        }
+    }
     const ImageFormat* format = FindImageFormat(image.format);
     if (!format || (profile.desktopFormats && !format->desktop)) {
         return QStringLiteral("unknown format \"%1\" (%2)")
             .arg(image.format, ImageFormatNames(profile.desktopFormats).join(QStringLiteral(", ")));
     }
     // Known before any page loads, rather than found by the encoder after each page has loaded.
-    if (image.width > format->maxSide || image.height > format->maxSide) {
-        return QStringLiteral("image size %1x%2 is too large for %3, which holds at most %4 pixels a side")
-            .arg(QString::number(image.width), QString::number(image.height), image.format,
-                 QString::number(format->maxSide));
+    QList<QSize> sizes{QSize(image.width, image.height)};
+    sizes += image.moreSizes;
+    for (const QSize& size : sizes) {
+        if (size.width() > format->maxSide || size.height() > format->maxSide) {
+            return QStringLiteral(
+                       "image size %1x%2 is too large for %3, which holds at most %4 pixels a side")
+                .arg(QString::number(size.width()), QString::number(size.height()), image.format,
+                     QString::number(format->maxSide));
+        }
     }
     if (image.quality < 0 || image.quality > 100) {
         return QStringLiteral("quality %1 is out of range (1 to 100)").arg(image.quality);

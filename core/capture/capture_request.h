@@ -139,6 +139,9 @@ struct ImageOptions {
     QString format = QStringLiteral("JPG");
     // 1 to 100 for the formats that have a quality (JPEG, WebP); 0: the image library's default.
     int quality = 0;
+    // Further sizes made of the same rendering, each an image of its own (the page is loaded and drawn
+    // once for all of them).
+    QList<QSize> moreSizes;
 
     bool operator==(const ImageOptions&) const = default;
 };
@@ -151,6 +154,8 @@ struct OutputOptions {
     // Whether the program made the file's name inside a folder (from the address or a template): a
     // link planted there under that name is then replaced, never followed.
     bool nameMade = false;
+    // The files of the image's further sizes, in their order (CaptureOutput::File).
+    QStringList morePaths;
 
     bool operator==(const OutputOptions&) const = default;
 };

@@ -27,21 +27,33 @@ void SnapshotWriter::write(PageSnapshot snapshot, CaptureRequest options, Encode
     m_askers.insert(id, Asker{context, std::move(done)});
     m_threads.start([this, id, snapshot = std::move(snapshot), options = std::move(options),
                      encoder = std::move(encoder)] {
-        SnapshotWriteResult result;
-        try {
-            if (options.output.to == CaptureOutput::Bytes) {
-                result.bytes = EncodeSnapshotImage(snapshot, options, encoder, &result.error, &result.size);
-                result.ok = !result.bytes.isEmpty();
-                result.errorKind = result.ok ? ErrorKind::None : ErrorKind::Image;
-            } else {
-                result.ok = WriteSnapshotImage(snapshot, options, encoder, &result.error, &result.size,
-                                               &result.errorKind);
+        const auto step = [&snapshot, &encoder](const CaptureRequest& asked) {
+            SnapshotWriteResult made;
+            try {
+                if (asked.output.to == CaptureOutput::Bytes) {
+                    made.bytes = EncodeSnapshotImage(snapshot, asked, encoder, &made.error, &made.size);
+                    made.ok = !made.bytes.isEmpty();
+                    made.errorKind = made.ok ? ErrorKind::None : ErrorKind::Image;
+                } else {
+                    made.ok = WriteSnapshotImage(snapshot, asked, encoder, &made.error, &made.size,
+                                                 &made.errorKind);
+                }
+            } catch (const std::exception& e) {
+                // The image library's own errors come back as values; this is memory and the like.
+                made.ok = false;
+                made.error = QStringLiteral("image step failed: %1").arg(QString::fromLocal8Bit(e.what()));
+                made.errorKind = ErrorKind::Image;
             }
-        } catch (const std::exception& e) {
-            // The image library's own errors come back as values; this is memory and the like.
-            result.ok = false;
-            result.error = QStringLiteral("image step failed: %1").arg(QString::fromLocal8Bit(e.what()));
-            result.errorKind = ErrorKind::Image;
+            return made;
+        };
+        SnapshotWriteResult result = step(options);
+        // The further sizes of the same rendering, each whole or not at all like the first.
+        for (qsizetype i = 0; i < options.image.moreSizes.size(); ++i) {
+            CaptureRequest sized = options;
+            sized.image.width = options.image.moreSizes[i].width();
+            sized.image.height = options.image.moreSizes[i].height();
+            sized.output.path = options.output.morePaths.value(i);
+            result.more.push_back(step(sized));
         }
         // The writer outlives every step that has begun (its end waits for them).
         QMetaObject::invokeMethod(

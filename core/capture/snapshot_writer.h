@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <functional>
+#include <vector>
 
 namespace lumiclip {
 
@@ -24,6 +25,8 @@ struct SnapshotWriteResult {
     // The size of the image made; its bytes when they were asked for instead of a file.
     QSize size;
     QByteArray bytes;
+    // The images of the options' further sizes, in their order.
+    std::vector<SnapshotWriteResult> more;
 };
 
 // Runs the image step of snapshots (WriteSnapshotImage) on a few threads of its own, so that the thread

@@ -247,26 +247,41 @@ void CaptureService::onCaptureFinished(Ticket ticket) {
                          &encoder);  // none: the writer names the missing encoder
         const bool toMemory = capture->options().output.to == CaptureOutput::Bytes;
         ++m_writing;
-        m_writer.write(outcome.snapshot, capture->options(), encoder, this,
-                       [this, ticket, result, toMemory,
-                        path = capture->options().output.path](const SnapshotWriteResult& written) mutable {
-                           --m_writing;
-                           if (!m_jobs.contains(ticket)) {
-                               return;  // cancelled, or already reported as interrupted
-                           }
-                           result.ok = written.ok;
-                           if (written.ok) {
-                               result.size = written.size;
-                               result.bytes = written.bytes;
-                               result.byteCount = toMemory ? written.bytes.size() : QFileInfo(path).size();
-                           } else {
-                               result.error = {written.errorKind, written.error};
-                           }
-                           complete(ticket, result);
-                           if (!m_interrupted) {
-                               launchMore();
-                           }
-                       });
+        m_writer.write(
+            outcome.snapshot, capture->options(), encoder, this,
+            [this, ticket, result, toMemory, path = capture->options().output.path,
+             morePaths = capture->options().output.morePaths](const SnapshotWriteResult& written) mutable {
+                --m_writing;
+                if (!m_jobs.contains(ticket)) {
+                    return;  // cancelled, or already reported as interrupted
+                }
+                const auto take = [toMemory](CaptureResult* into, const SnapshotWriteResult& image,
+                                             const QString& file) {
+                    into->ok = image.ok;
+                    if (image.ok) {
+                        into->size = image.size;
+                        into->bytes = image.bytes;
+                        into->byteCount = toMemory ? image.bytes.size() : QFileInfo(file).size();
+                    } else {
+                        into->error = {image.errorKind, image.error};
+                    }
+                };
+                take(&result, written, path);
+                // The further sizes: the page's fields are the first image's.
+                for (std::size_t i = 0; i < written.more.size(); ++i) {
+                    CaptureResult further = result;
+                    further.ok = false;
+                    further.error = {};
+                    further.bytes.clear();
+                    further.byteCount = 0;
+                    take(&further, written.more[i], morePaths.value(static_cast<qsizetype>(i)));
+                    result.more.push_back(std::move(further));
+                }
+                complete(ticket, result);
+                if (!m_interrupted) {
+                    launchMore();
+                }
+            });
         launchMore();
         return;
     }

@@ -40,6 +40,9 @@ struct CaptureResult {
     WaitEnd waitEnd = WaitEnd::None;
     // The endpoint of the last try, as given; empty for the local browser.
     QString endpoint;
+    // The images of the request's further sizes, in their order, each with its own outcome, bytes and
+    // size (the page's fields are the first image's); empty when the page itself failed.
+    std::vector<CaptureResult> more;
 };
 
 struct CaptureServiceSettings {

@@ -162,7 +162,7 @@ TEST_F(TargetPoolScripted, APreparedContextServesOnlyCapturesOfAnEqualPageSetUp)
     pool->prepare(1);
     ASSERT_TRUE(prepared(1));
     CaptureRequest other = options;
-    other.image = {40, 30, QStringLiteral("PNG"), 0};
+    other.image = {40, 30, QStringLiteral("PNG"), 0, {}};
     other.wait.delayMs = 1;
     other.shot.hide = QStringList{QStringLiteral("#banner")};
     ASSERT_TRUE(capture(other));

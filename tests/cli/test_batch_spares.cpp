@@ -88,7 +88,9 @@ protected:
                           m_folder.filePath(QStringLiteral("%1.png").arg(i)),
                           false,
                           {},
-                          {}});
+                          {},
+                          0,
+                          QSize(180, 138)});
         }
         BatchSettings settings;
         settings.jobs = jobs;

@@ -235,8 +235,10 @@ TEST_F(CliRealPages, ChineseTextAndEmojiAreDrawnInTheirFontsNotAsEmptyBoxes) {
                       "<span style='left:0'>\u4e2d</span><span style='left:100px'>&#x1F600;</span>"
                       "<span style='left:200px; font-family: \"Noto Color Emoji\"'>&#x1F600;</span>"
                       "<span style='left:300px'>&#x10FFFD;</span></body></html>");
-    const Shot shot = shoot(QStringLiteral("/glyphs"), {QStringLiteral("--view"), QStringLiteral("400x150"),
-                                                        QStringLiteral("--size"), QStringLiteral("400x150")});
+    const Shot shot = shoot(QStringLiteral("/glyphs"),
+                            {QStringLiteral("--view"), QStringLiteral("400x150"), QStringLiteral("--size"),
+                             QStringLiteral("400x150")},
+                            false);
     ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
     const auto count = [&shot](int left, const std::function<bool(const QColor&)>& wanted) {
         int n = 0;
@@ -278,14 +280,14 @@ TEST_F(CliRealPages, AFullPageIsScrolledThroughSoThatLazyContentIsThere) {
     green.contentType = "image/svg+xml";
     green.delayMs = 300;
     server->route(QStringLiteral("/green.svg"), green);
-    const QStringList fullPage{QStringLiteral("--full-page"), QStringLiteral("--size"),
-                               QStringLiteral("200x0")};
-    Shot shot = shoot(QStringLiteral("/lazy"), fullPage);
+    const QStringList fullPage{QStringLiteral("--full-page"), QStringLiteral("--view"),
+                               QStringLiteral("200x150"), QStringLiteral("--size"), QStringLiteral("200x0")};
+    Shot shot = shoot(QStringLiteral("/lazy"), fullPage, false);
     ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
     ASSERT_EQ(shot.image.height(), 2900);
     EXPECT_EQ(shot.at(100, 2300), kGreen);
     EXPECT_EQ(shot.at(100, 2750), kGreen);
-    shot = shoot(QStringLiteral("/lazy"), fullPage + QStringList{QStringLiteral("--no-lazy-load")});
+    shot = shoot(QStringLiteral("/lazy"), fullPage + QStringList{QStringLiteral("--no-lazy-load")}, false);
     ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
     EXPECT_EQ(shot.at(100, 2300), kRed);
 }
@@ -401,4 +403,56 @@ TEST_F(CliRealPages, AProxyForThePagesContextAndCertificatesLeftUnchecked) {
     EXPECT_TRUE(shot.line.value(QStringLiteral("ignore_https_errors")).toBool());
     tls.kill();
     tls.waitForFinished(5000);
+}
+
+TEST_F(CliRealPages, SeveralSizesComeFromOneLoad) {
+    server->routeHtml(QStringLiteral("/sizes"),
+                      "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>");
+    const QString folder = dir.filePath(QStringLiteral("sizes"));
+    const int before = server->hits(QStringLiteral("/sizes"));
+    QByteArray out;
+    QByteArray err;
+    // One address and several sizes: -o is a folder, and each image is named with its size.
+    ASSERT_EQ(run({QStringLiteral("-f"), QStringLiteral("PNG"), QStringLiteral("--size"),
+                   QStringLiteral("180x138"), QStringLiteral("--size"), QStringLiteral("360x276"),
+                   QStringLiteral("--size"), QStringLiteral("90x0"), QStringLiteral("--json"),
+                   QStringLiteral("-o"), folder, server->url(QStringLiteral("/sizes"))},
+                  &out, &err),
+              0)
+        << err.toStdString();
+    EXPECT_EQ(server->hits(QStringLiteral("/sizes")), before + 1);
+    const QList<QJsonObject> lines = jsonLines(out);
+    ASSERT_EQ(lines.size(), 3) << out.toStdString();
+    const QList<QSize> expected{QSize(180, 138), QSize(360, 276), QSize(90, 67)};
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString output = lines[i].value(QStringLiteral("output")).toString();
+        const QImage image(output);
+        EXPECT_EQ(image.size(), expected[i]) << output.toStdString();
+        EXPECT_EQ(QSize(lines[i].value(QStringLiteral("width")).toInt(),
+                        lines[i].value(QStringLiteral("height")).toInt()),
+                  expected[i]);
+        EXPECT_TRUE(output.startsWith(folder + QLatin1Char('/'))) << output.toStdString();
+        EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), kGreen);
+    }
+    EXPECT_TRUE(lines[0].value(QStringLiteral("output")).toString().endsWith(QStringLiteral("-180x138.png")));
+    EXPECT_TRUE(lines[2].value(QStringLiteral("output")).toString().endsWith(QStringLiteral("-90x0.png")));
+
+    // {size} in a template; a size a format cannot hold is a usage error before any load.
+    ASSERT_EQ(
+        run({QStringLiteral("--size"), QStringLiteral("180x138"), QStringLiteral("--size"),
+             QStringLiteral("360x276"), QStringLiteral("--name"), QStringLiteral("thumb-{size}"),
+             QStringLiteral("-o"), folder + QStringLiteral("/named/"), server->url(QStringLiteral("/sizes"))},
+            nullptr, &err),
+        0)
+        << err.toStdString();
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/named/thumb-180x138.jpg")));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/named/thumb-360x276.jpg")));
+    const int hits = server->hits(QStringLiteral("/sizes"));
+    EXPECT_EQ(run({QStringLiteral("-f"), QStringLiteral("WEBP"), QStringLiteral("--size"),
+                   QStringLiteral("180x138"), QStringLiteral("--size"), QStringLiteral("16384x100"),
+                   QStringLiteral("-o"), folder, server->url(QStringLiteral("/sizes"))},
+                  nullptr, &err),
+              2);
+    EXPECT_TRUE(err.contains("16384x100 is too large for WEBP")) << err.toStdString();
+    EXPECT_EQ(server->hits(QStringLiteral("/sizes")), hits);
 }
