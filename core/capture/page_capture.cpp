@@ -14,19 +14,6 @@
 
 namespace lumiclip {
 
-namespace {
-
-// What an evaluation's exception says.
-QString ExceptionText(const QJsonObject& result) {
-    const QJsonObject details = result.value(QStringLiteral("exceptionDetails")).toObject();
-    const QString description =
-        details.value(QStringLiteral("exception")).toObject().value(QStringLiteral("description")).toString();
-    return CdpConnection::Quote(description.isEmpty() ? details.value(QStringLiteral("text")).toString()
-                                                      : description.section(QLatin1Char('\n'), 0, 0));
-}
-
-}  // namespace
-
 PageCapture::PageCapture(Browser& browser, CaptureRequest options, QObject* parent)
     : QObject(parent), m_browser(browser), m_options(std::move(options)), m_watcher(m_options) {
     // Precise: a coarse timer may fire a few per cent early, which at 30 s is a second.
@@ -146,26 +133,31 @@ void PageCapture::navigate() {
             }
             cookies.append(param);
         }
-        m_target->session()->call(
-            QStringLiteral("Network.setCookies"), {{QStringLiteral("cookies"), cookies}}, this,
-            [this](const CdpReply& reply) {
-                if (m_finished) {
-                    return;
-                }
-                if (!reply.ok) {
-                    fail(ErrorOfReply(reply));
-                    return;
-                }
-                m_cookiesSet = true;
-                navigate();
-            },
-            remainingMs());
+        callPage(QStringLiteral("Network.setCookies"), {{QStringLiteral("cookies"), cookies}},
+                 [this](const QJsonObject&) {
+                     m_cookiesSet = true;
+                     navigate();
+                 });
         return;
     }
     m_watcher.setMainFrame(m_target->targetId());
+    callPage(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}},
+             [this](const QJsonObject& result) {
+                 m_loaderId = result.value(QStringLiteral("loaderId")).toString();
+                 m_outcome.navigationError =
+                     CdpConnection::Quote(result.value(QStringLiteral("errorText")).toString());
+                 m_outcome.httpStatus = m_statusByLoader.value(m_loaderId);
+                 m_watcher.navigated(m_loaderId, m_outcome.navigationError);
+             });
+    // After the call has gone out: a stop that came during the set-up stops this navigation.
+    m_watcher.navigationStarted();
+}
+
+void PageCapture::callPage(const QString& method, const QJsonObject& params,
+                           std::function<void(const QJsonObject& result)> done) {
     m_target->session()->call(
-        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), m_options.url}}, this,
-        [this](const CdpReply& reply) {
+        method, params, this,
+        [this, done = std::move(done)](const CdpReply& reply) {
             if (m_finished) {
                 return;
             }
@@ -173,15 +165,9 @@ void PageCapture::navigate() {
                 fail(ErrorOfReply(reply));
                 return;
             }
-            m_loaderId = reply.result.value(QStringLiteral("loaderId")).toString();
-            m_outcome.navigationError =
-                CdpConnection::Quote(reply.result.value(QStringLiteral("errorText")).toString());
-            m_outcome.httpStatus = m_statusByLoader.value(m_loaderId);
-            m_watcher.navigated(m_loaderId, m_outcome.navigationError);
+            done(reply.result);
         },
         remainingMs());
-    // After the call has gone out: a stop that came during the set-up stops this navigation.
-    m_watcher.navigationStarted();
 }
 
 void PageCapture::onPageEvent(const QString& method, const QJsonObject& params) {
@@ -233,42 +219,6 @@ void PageCapture::handlePageEvent(const QString& method, const QJsonObject& para
             }
         }
     }
-}
-
-void PageCapture::answerFetch(const QString& method, const QJsonObject& params) {
-    CdpSession* session = m_target ? m_target->session() : nullptr;
-    const QString requestId = params.value(QStringLiteral("requestId")).toString();
-    if (!session || requestId.isEmpty()) {
-        return;
-    }
-    const auto ignore = [](const CdpReply&) {};
-    if (method == QStringLiteral("Fetch.requestPaused")) {
-        session->call(QStringLiteral("Fetch.continueRequest"), {{QStringLiteral("requestId"), requestId}},
-                      this, ignore, remainingMs());
-        return;
-    }
-    // A server's challenge for the address's own host (scheme, host and port) gets the credentials;
-    // any other, a proxy's or another host's, is cancelled: credentials never go where they were not
-    // meant for.
-    const QJsonObject challenge = params.value(QStringLiteral("authChallenge")).toObject();
-    const QUrl asking(
-        params.value(QStringLiteral("request")).toObject().value(QStringLiteral("url")).toString());
-    const QUrl own(m_options.url);
-    const bool ownHost = challenge.value(QStringLiteral("source")).toString() != QStringLiteral("Proxy") &&
-                         asking.scheme() == own.scheme() && asking.host() == own.host() &&
-                         asking.port(asking.scheme() == QStringLiteral("https") ? 443 : 80) ==
-                             own.port(own.scheme() == QStringLiteral("https") ? 443 : 80);
-    const qsizetype colon = m_options.page.auth.indexOf(QLatin1Char(':'));
-    QJsonObject answer{{QStringLiteral("response"),
-                        ownHost ? QStringLiteral("ProvideCredentials") : QStringLiteral("CancelAuth")}};
-    if (ownHost) {
-        answer.insert(QStringLiteral("username"), m_options.page.auth.left(colon));
-        answer.insert(QStringLiteral("password"), m_options.page.auth.mid(colon + 1));
-    }
-    session->call(
-        QStringLiteral("Fetch.continueWithAuth"),
-        {{QStringLiteral("requestId"), requestId}, {QStringLiteral("authChallengeResponse"), answer}}, this,
-        ignore, remainingMs());
 }
 
 void PageCapture::onStopWanted() {
@@ -340,166 +290,6 @@ void PageCapture::evaluate(const QString& expression, std::function<void(const Q
             done(reply.result);
         },
         remainingMs());
-}
-
-void PageCapture::probeElement() {
-    const QString probe = ElementProbeScript(m_options.wait.selector);
-    using State = ReadyWatcher::ElementState;
-    evaluate(probe, [this](const QJsonObject& result) {
-        if (result.contains(QStringLiteral("exceptionDetails"))) {
-            m_watcher.elementProbed(State::Missing,
-                                    QStringLiteral("--wait-for: %1 is not a selector the page understands")
-                                        .arg(m_options.wait.selector));
-            return;
-        }
-        const QString state =
-            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
-        m_watcher.elementProbed(state == QStringLiteral("visible")  ? State::Visible
-                                : state == QStringLiteral("hidden") ? State::NotVisible
-                                                                    : State::Missing,
-                                {});
-    });
-}
-
-void PageCapture::probeExpression() {
-    // Each probe watches the page for a second at most, so that a navigation or the limit is noticed.
-    constexpr int kProbeMs = 1000;
-    evaluate(ExpressionProbeScript(m_options.wait.expression, kProbeMs), [this](const QJsonObject& result) {
-        const QJsonObject value =
-            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();
-        if (result.contains(QStringLiteral("exceptionDetails")) || value.contains(QStringLiteral("error"))) {
-            const QString thrown = value.contains(QStringLiteral("error"))
-                                       ? CdpConnection::Quote(value.value(QStringLiteral("error")).toString())
-                                       : ExceptionText(result);
-            m_watcher.expressionProbed(false,
-                                       QStringLiteral("--wait-for-js: %1 failed: %2")
-                                           .arg(CdpConnection::Quote(m_options.wait.expression), thrown));
-            return;
-        }
-        m_watcher.expressionProbed(value.value(QStringLiteral("value")).toBool(), {});
-    });
-}
-
-void PageCapture::prepareSnapshot(Step step) {
-    // After the waits and before the snapshot, in order: the fonts, the clicks, the user's script, the
-    // scroll through a full page, the elements to hide, the animations brought to rest. A step that sent the
-    // page to another document starts the waits over; the steps already done for the page are not done again.
-    switch (step) {
-        case Step::Fonts: {
-            // The load event does not wait for a web font still on its way: a thumbnail in the fallback
-            // font would be of a page nobody sees. Within what is left of the limit; a page stopped or
-            // out of time is taken as it is.
-            const qint64 left = m_options.limits.pageMs - m_limitClock.elapsed();
-            if (m_outcome.waitEnd != WaitEnd::Loaded || left <= 0) {
-                prepareSnapshot(Step::Clicks);
-                return;
-            }
-            // A page whose script keeps it busy answers nothing until the snapshot ends that script: the
-            // fonts are a best effort, bounded, and no answer is no failure.
-            constexpr qint64 kFontsMs = 3000;
-            const int within = static_cast<int>(std::min(left, kFontsMs));
-            CdpSession* session = m_target ? m_target->session() : nullptr;
-            if (!session) {
-                prepareSnapshot(Step::Clicks);
-                return;
-            }
-            session->call(
-                QStringLiteral("Runtime.evaluate"),
-                {{QStringLiteral("expression"), FontsReadyScript(within)},
-                 {QStringLiteral("awaitPromise"), true}},
-                this,
-                [this, generation = m_generation](const CdpReply&) {
-                    if (!m_finished && generation == m_generation) {
-                        prepareSnapshot(Step::Clicks);
-                    }
-                },
-                within + 500);
-            return;
-        }
-        case Step::Clicks:
-            if (m_clicksDone < m_options.shot.clicks.size()) {
-                const QString selector = m_options.shot.clicks.at(m_clicksDone);
-                evaluate(ClickScript(selector), [this, selector](const QJsonObject& result) {
-                    const QString answer = result.value(QStringLiteral("result"))
-                                               .toObject()
-                                               .value(QStringLiteral("value"))
-                                               .toString();
-                    if (result.contains(QStringLiteral("exceptionDetails")) || !answer.isEmpty()) {
-                        fail(ErrorKind::Selector,
-                             QStringLiteral("--click: %1 %2")
-                                 .arg(CdpConnection::Quote(selector),
-                                      answer == QStringLiteral("missing")
-                                          ? QStringLiteral("matches nothing on the page")
-                                          : QStringLiteral("is not a selector the page understands")));
-                        return;
-                    }
-                    ++m_clicksDone;
-                    m_resumeStep = Step::Clicks;
-                    if (!waitAgainIfNavigating()) {
-                        prepareSnapshot(Step::Clicks);
-                    }
-                });
-                return;
-            }
-            prepareSnapshot(Step::Script);
-            return;
-        case Step::Script:
-            if (m_options.shot.script.isEmpty()) {
-                prepareSnapshot(Step::LazyLoad);
-                return;
-            }
-            m_resumeStep = Step::LazyLoad;  // the script does not run again
-            evaluate(m_options.shot.script, [this](const QJsonObject& result) {
-                if (result.contains(QStringLiteral("exceptionDetails"))) {
-                    fail(ErrorKind::Script,
-                         QStringLiteral("the script of --javascript failed: %1").arg(ExceptionText(result)));
-                    return;
-                }
-                // A navigation the script set off was announced before this answer.
-                if (!waitAgainIfNavigating()) {
-                    prepareSnapshot(Step::LazyLoad);
-                }
-            });
-            return;
-        case Step::LazyLoad: {
-            // Bounded by what is left of the limit, less a share for the snapshot of the page it made.
-            const qint64 left = (m_options.limits.pageMs - m_limitClock.elapsed()) * 3 / 4;
-            if (m_options.shot.kind != CaptureKind::FullPage || !m_options.shot.lazyLoad ||
-                m_outcome.waitEnd != WaitEnd::Loaded || left <= 0) {
-                prepareSnapshot(Step::Hide);
-                return;
-            }
-            evaluate(LazyLoadScript(static_cast<int>(left), kMaxCaptureSide),
-                     [this](const QJsonObject&) { prepareSnapshot(Step::Hide); });
-            return;
-        }
-        case Step::Hide:
-            if (m_options.shot.hide.isEmpty()) {
-                prepareSnapshot(Step::Animations);
-                return;
-            }
-            evaluate(HideScript(m_options.shot.hide), [this](const QJsonObject& result) {
-                const QString bad = result.value(QStringLiteral("result"))
-                                        .toObject()
-                                        .value(QStringLiteral("value"))
-                                        .toString();
-                if (!bad.isEmpty() || result.contains(QStringLiteral("exceptionDetails"))) {
-                    fail(ErrorKind::Selector,
-                         QStringLiteral("--hide: %1 is not a selector the page understands")
-                             .arg(CdpConnection::Quote(bad)));
-                    return;
-                }
-                prepareSnapshot(Step::Animations);
-            });
-            return;
-        case Step::Animations:
-            if (!m_options.shot.freezeAnimations) {
-                takeSnapshot();
-                return;
-            }
-            evaluate(FreezeAnimationsScript(), [this](const QJsonObject&) { takeSnapshot(); });
-            return;
-    }
 }
 
 void PageCapture::takeSnapshot() {

@@ -74,6 +74,9 @@ private:
     // Until the capture's final deadline, with a little margin so that it, not a call, reports first.
     int remainingMs() const;
     void navigate();
+    // A call on the page's session whose failure fails the capture; done gets the result.
+    void callPage(const QString& method, const QJsonObject& params,
+                  std::function<void(const QJsonObject& result)> done);
     void onPageEvent(const QString& method, const QJsonObject& params);
     void handlePageEvent(const QString& method, const QJsonObject& params);
     // Lets a request held for a possible challenge go, or answers the challenge.
