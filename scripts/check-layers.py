@@ -3,8 +3,9 @@
 
 The engine (core/) is below everything; inside it, each folder may use only the folders named for it
 (core/image never uses core/capture: a capture makes images, not the other way round). The desktop
-program is layered widgets < preview < ui < app; lumiclip-cli and the benchmark stand on the engine
-alone. Run from anywhere: check-layers.py [SOURCE_DIR]. Prints each wrong include; exit status 1 if any.
+program is layered widgets < preview < ui < app; lumiclip-cli, lumiclip-serve and the benchmark
+stand on the engine alone. Run from anywhere: check-layers.py [SOURCE_DIR]. Prints each wrong
+include; exit status 1 if any.
 """
 import pathlib
 import re
@@ -21,7 +22,7 @@ ENGINE = {
     "engine": {"engine", "capture", "cdp", "browser", "image", "settings"},
 }
 DESKTOP = ["widgets", "preview", "ui", "app"]
-OTHERS = {"cli": {"cli"}, "bench": {"bench"}}
+OTHERS = {"cli": {"cli"}, "serve": {"serve"}, "bench": {"bench"}}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/(?:([a-z_]+)/)?[^"]*"', re.MULTILINE)
 
 
@@ -38,7 +39,7 @@ def allowed(folder, sub, target, target_sub):
 def main():
     root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent)
     wrong = []
-    for folder in ["core", "cli", "bench"] + DESKTOP:
+    for folder in ["core", "cli", "serve", "bench"] + DESKTOP:
         for path in sorted((root / folder).rglob("*")):
             if path.suffix not in (".h", ".cpp"):
                 continue
@@ -46,7 +47,7 @@ def main():
             sub = parts[1] if folder == "core" and len(parts) > 2 else ""
             for match in INCLUDE.finditer(path.read_text(encoding="utf-8")):
                 target, target_sub = match.group(1), match.group(2) or ""
-                if target not in ENGINE and target not in ("core", "cli", "bench") and target not in DESKTOP:
+                if target not in ENGINE and target not in ("core", "cli", "serve", "bench") and target not in DESKTOP:
                     continue  # not one of ours
                 if not allowed(folder, sub, target, target_sub):
                     header = match.group(0).split('"')[1]

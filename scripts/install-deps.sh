@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
-  qt6-base-dev qt6-websockets-dev libvips-dev
+  qt6-base-dev qt6-websockets-dev libvips-dev libmicrohttpd-dev prometheus-cpp-dev
   chromium-headless-shell
   fonts-noto-cjk fonts-noto-color-emoji
   libcurl4 xdg-utils xvfb xauth
