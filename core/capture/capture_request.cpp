@@ -84,6 +84,7 @@ QString CheckCaptureSizes(int viewWidth, int viewHeight, int imageWidth, int ima
 QString CheckCaptureRequest(const CaptureRequest& request, const CaptureProfile& profile) {
     const PageSetUp& page = request.page;
     const ImageOptions& image = request.image;
+    const ShotOptions& shot = request.shot;
     const bool zeroWidth = profile.proportional && image.width == 0;
     const bool zeroHeight = profile.proportional && image.height == 0;
     if (zeroWidth && zeroHeight) {
@@ -121,6 +122,21 @@ QString CheckCaptureRequest(const CaptureRequest& request, const CaptureProfile&
                      QString::number(format->maxSide));
         }
     }
+    if (shot.maxHeight < 1 || shot.maxHeight > kMaxFullPageHeight) {
+        return QStringLiteral("maximum height %1 is out of range (1 to %2)")
+            .arg(QString::number(shot.maxHeight), QString::number(kMaxFullPageHeight));
+    }
+    // A page taller than a format holds could only fail after it has loaded: a height kept in
+    // proportion may come out as tall as the page.
+    if (shot.kind == CaptureKind::FullPage && shot.maxHeight > kMaxCaptureSide &&
+        shot.maxHeight > format->maxSide && std::any_of(sizes.cbegin(), sizes.cend(), [format](QSize size) {
+            return size.height() == 0 || size.height() > format->maxSide;
+        })) {
+        return QStringLiteral(
+                   "%1 holds at most %2 pixels a side: a full page up to %3 pixels high needs "
+                   "another format, or an image height of at most %2")
+            .arg(image.format, QString::number(format->maxSide), QString::number(shot.maxHeight));
+    }
     if (image.quality < 0 || image.quality > 100) {
         return QStringLiteral("quality %1 is out of range (1 to 100)").arg(image.quality);
     }
@@ -147,15 +163,17 @@ QSize ImageSizeFor(int imageWidth, int imageHeight, QSize captured) {
     if ((imageWidth != 0 && imageHeight != 0) || captured.isEmpty()) {
         return {imageWidth, imageHeight};
     }
-    const auto proportional = [](int given, int capturedOther, int capturedGiven) {
+    // A height in proportion may be as tall as a full page; a width, as wide as a view.
+    const auto proportional = [](int given, int capturedOther, int capturedGiven, int most) {
         const qint64 side =
             (qint64{given} * capturedOther * 2 + capturedGiven) / (qint64{capturedGiven} * 2);  // rounded
-        return static_cast<int>(std::clamp<qint64>(side, 1, kMaxCaptureSide));
+        return static_cast<int>(std::clamp<qint64>(side, 1, most));
     };
     if (imageHeight == 0) {
-        return {imageWidth, proportional(imageWidth, captured.height(), captured.width())};
+        return {imageWidth,
+                proportional(imageWidth, captured.height(), captured.width(), kMaxFullPageHeight)};
     }
-    return {proportional(imageHeight, captured.width(), captured.height()), imageHeight};
+    return {proportional(imageHeight, captured.width(), captured.height(), kMaxCaptureSide), imageHeight};
 }
 
 }  // namespace lumiclip

@@ -12,8 +12,11 @@ namespace lumiclip {
 
 struct ImageFormat;
 
-// Sizes a capture accepts: 1 to kMaxCaptureSide pixels each way.
+// Sizes a capture accepts: 1 to kMaxCaptureSide pixels each way. The browser renders at most that
+// much each way in one screenshot.
 inline constexpr int kMaxCaptureSide = 16384;
+// A full page may be taller, up to this: it is captured in bands and they are joined.
+inline constexpr int kMaxFullPageHeight = 65500;
 
 // What the page must reach before the snapshot, besides any element to wait for.
 enum class WaitCondition {
@@ -35,7 +38,7 @@ QString WaitConditionNames();
 // What of the page is captured.
 enum class CaptureKind {
     View,      // the view, as the desktop program captures it
-    FullPage,  // the whole document at the view's width, at most kMaxCaptureSide high
+    FullPage,  // the whole document at the view's width, at most ShotOptions::maxHeight high
     Element,   // the box of the element the selector matches
 };
 
@@ -126,6 +129,9 @@ struct ShotOptions {
     // A full page is scrolled through before it is captured, so that content loaded or shown as it
     // comes into view (lazy images, an IntersectionObserver's) is there.
     bool lazyLoad = true;
+    // A full page's height at most, in device pixels (up to kMaxFullPageHeight); what is below is left
+    // out.
+    int maxHeight = kMaxCaptureSide;
 
     bool operator==(const ShotOptions&) const = default;
 };
@@ -212,7 +218,8 @@ QString CheckCaptureRequest(const CaptureRequest& request,
 const ImageFormat* DesktopImageFormat(const QString& name);
 
 // The image size for a capture of captured pixels: the given size, or with a side of 0 that side in the
-// proportions of what was captured (rounded, 1 to kMaxCaptureSide).
+// proportions of what was captured (rounded; a width 1 to kMaxCaptureSide, a height 1 to
+// kMaxFullPageHeight).
 QSize ImageSizeFor(int imageWidth, int imageHeight, QSize captured);
 
 }  // namespace lumiclip

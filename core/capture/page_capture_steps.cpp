@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QUrl>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -154,7 +155,9 @@ void PageCapture::prepareSnapshot(Step step) {
                 prepareSnapshot(Step::Hide);
                 return;
             }
-            evaluate(LazyLoadScript(static_cast<int>(left), kMaxCaptureSide),
+            // The page's part that will be captured, in CSS pixels.
+            evaluate(LazyLoadScript(static_cast<int>(left),
+                                    qCeil(m_options.shot.maxHeight / m_options.page.scaleFactor)),
                      [this](const QJsonObject&) { prepareSnapshot(Step::Hide); });
             return;
         }

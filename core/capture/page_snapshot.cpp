@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace lumiclip {
@@ -102,9 +103,9 @@ QJsonObject clipOf(const QJsonObject& document, const CaptureRequest& options, Q
         return {};
     }
     const QJsonObject box = document.value(QStringLiteral("box")).toObject();
-    // At most kMaxCaptureSide device pixels each way.
-    const double most = kMaxCaptureSide / options.page.scaleFactor;
     const bool fullPage = options.shot.kind == CaptureKind::FullPage;
+    // An element at most kMaxCaptureSide device pixels each way, a full page at most its maximum height.
+    const double most = (fullPage ? options.shot.maxHeight : kMaxCaptureSide) / options.page.scaleFactor;
     const double width = fullPage ? options.page.viewWidth : box.value(QStringLiteral("width")).toDouble();
     const double height = box.value(QStringLiteral("height")).toDouble();
     if (!(width > 0 && height > 0)) {
@@ -115,9 +116,62 @@ QJsonObject clipOf(const QJsonObject& document, const CaptureRequest& options, Q
     }
     return {{QStringLiteral("x"), box.value(QStringLiteral("x")).toDouble()},
             {QStringLiteral("y"), box.value(QStringLiteral("y")).toDouble()},
-            {QStringLiteral("width"), std::min(width, most)},
+            {QStringLiteral("width"), std::min(width, double{kMaxCaptureSide} / options.page.scaleFactor)},
             {QStringLiteral("height"), std::min(height, most)},
             {QStringLiteral("scale"), 1}};
+}
+
+// The height of a band in CSS pixels: as much as one screenshot renders, a whole number of device
+// pixels, so that the bands meet without a seam.
+double bandHeight(double scaleFactor) {
+    const double most = std::floor(kMaxCaptureSide / scaleFactor);
+    for (double height = most; height > most - 100; --height) {
+        const double device = height * scaleFactor;
+        if (device == std::floor(device)) {
+            return height;
+        }
+    }
+    return std::floor(most / 100) * 100;  // scale factors have at most two decimals
+}
+
+// Screenshots of the clip's bands, one after another (each holds its rendering in memory until it is
+// decoded); then done with the first in snapshot.png and the rest in snapshot.below.
+struct Bands {
+    QPointer<CdpSession> target;
+    QObject* context = nullptr;
+    int timeoutMs = 0;
+    QJsonObject clip;
+    double band = 0;
+    PageSnapshot snapshot;
+    SnapshotDone done;
+};
+
+void takeBand(const std::shared_ptr<Bands>& bands, double top) {
+    if (!bands->target) {
+        bands->done(false, CaptureError{ErrorKind::BrowserLost, QStringLiteral("the page is gone")}, {});
+        return;
+    }
+    const double bottom = bands->clip.value(QStringLiteral("y")).toDouble() +
+                          bands->clip.value(QStringLiteral("height")).toDouble();
+    QJsonObject clip = bands->clip;
+    clip.insert(QStringLiteral("y"), top);
+    clip.insert(QStringLiteral("height"), std::min(bands->band, bottom - top));
+    bands->target->call(
+        QStringLiteral("Page.captureScreenshot"), screenshotParams(clip), bands->context,
+        [bands, top, bottom](const CdpReply& shot) {
+            if (!shot.ok) {
+                bands->done(false, ErrorOfReply(shot), {});
+                return;
+            }
+            (bands->snapshot.png.isEmpty() ? bands->snapshot.png : bands->snapshot.below.emplace_back()) =
+                pngOf(shot.result);
+            if (top + bands->band >= bottom) {
+                bands->done(true, {}, bands->snapshot);
+                return;
+            }
+            takeBand(bands, top + bands->band);
+        },
+        bands->timeoutMs);
 }
 
 }  // namespace
@@ -196,22 +250,15 @@ void TakePageSnapshot(CdpSession& session, const CaptureRequest& options, QObjec
                             {});
                 return;
             }
-            if (!target) {
-                state->done(false, CaptureError{ErrorKind::BrowserLost, QStringLiteral("the page is gone")},
-                            {});
-                return;
-            }
-            target->call(
-                QStringLiteral("Page.captureScreenshot"), screenshotParams(clip), context,
-                [state](const CdpReply& shot) {
-                    if (!shot.ok) {
-                        state->done(false, ErrorOfReply(shot), {});
-                        return;
-                    }
-                    state->snapshot.png = pngOf(shot.result);
-                    state->done(true, {}, state->snapshot);
-                },
-                timeoutMs);
+            auto bands = std::make_shared<Bands>();
+            bands->target = target;
+            bands->context = context;
+            bands->timeoutMs = timeoutMs;
+            bands->clip = clip;
+            bands->band = bandHeight(options.page.scaleFactor);
+            bands->snapshot = state->snapshot;
+            bands->done = state->done;
+            takeBand(bands, clip.value(QStringLiteral("y")).toDouble());
         },
         timeoutMs);
 }
@@ -222,7 +269,7 @@ QByteArray EncodeSnapshotImage(const PageSnapshot& snapshot, const CaptureReques
         *error = QStringLiteral("the document has no body to draw");
         return {};
     }
-    return EncodeViewImage(snapshot.png, options, encoder, error, imageSize);
+    return EncodeViewImage(snapshot.png, options, encoder, error, imageSize, snapshot.below);
 }
 
 bool WriteSnapshotImage(const PageSnapshot& snapshot, const CaptureRequest& options, const EncoderId& encoder,

@@ -6,6 +6,7 @@
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -24,6 +25,8 @@ struct PageSnapshot {
     // The document's address (after redirects) and title.
     QString url;
     QString title;
+    // A page taller than one screenshot: the renderings of the bands below the first, in order.
+    QList<QByteArray> below;
 };
 
 using SnapshotDone = std::function<void(bool ok, const CaptureError& error, const PageSnapshot& snapshot)>;
@@ -32,9 +35,10 @@ using SnapshotDone = std::function<void(bool ok, const CaptureError& error, cons
 // body check and the screenshot need the renderer's main thread, which an endless script, or one started
 // after the load, keeps to itself; ending scripts costs nothing when none runs), checks for a body and
 // takes a screenshot of the view, or of the whole document at the view's width, or of the box of the
-// element the selector matches (no match, an empty box or a bad selector fail, naming the selector). A
-// full page or an element is at most kMaxCaptureSide device pixels each way. done() is called once,
-// from the event loop, unless context goes first.
+// element the selector matches (no match, an empty box or a bad selector fail, naming the selector). An
+// element is at most kMaxCaptureSide device pixels each way; a full page at most the options' maximum
+// height, in bands of at most kMaxCaptureSide when it is taller. done() is called once, from the event
+// loop, unless context goes first.
 void TakePageSnapshot(CdpSession& session, const CaptureRequest& options, QObject* context, int timeoutMs,
                       SnapshotDone done);
 

@@ -20,7 +20,8 @@ bool hasQuality(const EncoderId& encoder) {
 }  // namespace
 
 QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureRequest& options,
-                           const EncoderId& encoder, QString* error, QSize* imageSize) {
+                           const EncoderId& encoder, QString* error, QSize* imageSize,
+                           const QList<QByteArray>& below) {
     const QString sizeError = CheckCaptureRequest(options);
     if (!sizeError.isEmpty()) {
         *error = sizeError;
@@ -42,6 +43,7 @@ QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureRequest&
     }
     ImageStepRequest request;
     request.rendering = renderingPng;
+    request.below = below;
     // The view is a fixed frame the rendering is drawn into; a full page or an element is what the
     // browser rendered of it.
     if (view) {

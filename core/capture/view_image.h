@@ -4,6 +4,7 @@
 #include "core/image/encoder_table.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -13,10 +14,12 @@ namespace lumiclip {
 // is scaled to the options' image size (each axis on its own; a side of 0 keeps the raster's proportions)
 // and encoded with the encoder, at the options' quality when the format has one. The raster of the view
 // is the view's size in device pixels (view x scale factor), whatever part the rendering covers; that of
-// a full page or an element is the rendering's own size. Returns the encoded bytes, with the image's size
-// in *imageSize when given, or empty with *error set.
+// a full page or an element is the rendering's own size, with the renderings below it (the bands of a
+// page taller than one screenshot) joined under it. Returns the encoded bytes, with the image's size in
+// *imageSize when given, or empty with *error set.
 QByteArray EncodeViewImage(const QByteArray& renderingPng, const CaptureRequest& options,
-                           const EncoderId& encoder, QString* error, QSize* imageSize = nullptr);
+                           const EncoderId& encoder, QString* error, QSize* imageSize = nullptr,
+                           const QList<QByteArray>& below = {});
 
 // EncodeViewImage, then WriteFileAtomically to the options' output path (a link there replaced rather
 // than followed when the program made the name).

@@ -118,7 +118,7 @@ std::vector<CaptureOptionRow> makeRows() {
 
     CaptureOptionRow fullPage =
         makeRow(QStringLiteral("full-page"), 0, QString(),
-                QStringLiteral("the whole page at the view's width (at most 16384 pixels high)"));
+                QStringLiteral("the whole page at the view's width (at most --max-height high)"));
     fullPage.apply = [](const QString&, const QString&, CaptureRequest* request, QString* error) {
         if (request->shot.kind == CaptureKind::Element) {
             *error = QStringLiteral("--full-page and --selector cannot be used together");
@@ -138,6 +138,22 @@ std::vector<CaptureOptionRow> makeRows() {
         return true;
     };
     add(lazy);
+
+    CaptureOptionRow maxHeight =
+        makeRow(QStringLiteral("max-height"), 0, QStringLiteral("PIXELS"),
+                QStringLiteral("with --full-page, the most of the page captured, in device pixels\n"
+                               "(default %1, up to %2; a taller one is captured in bands)")
+                    .arg(QString::number(kMaxCaptureSide), QString::number(kMaxFullPageHeight)));
+    maxHeight.apply = [](const QString& flag, const QString& value, CaptureRequest* request, QString* error) {
+        if (!ParseNumber(value, 1, kMaxFullPageHeight, &request->shot.maxHeight)) {
+            return refuse(flag, value,
+                          QStringLiteral("is not a number of pixels from 1 to %1")
+                              .arg(QString::number(kMaxFullPageHeight)),
+                          error);
+        }
+        return true;
+    };
+    add(maxHeight);
 
     CaptureOptionRow selector =
         makeRow(QStringLiteral("selector"), 0, QStringLiteral("SEL"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -13,6 +14,9 @@ namespace lumiclip {
 struct ImageStepRequest {
     // The browser's PNG; may be empty when the raster has a size (the view of a page that drew nothing).
     QByteArray rendering;
+    // Renderings joined under it, in order, each as wide (the bands of a page taller than one
+    // screenshot); the raster is then as high as all of them.
+    QList<QByteArray> below;
     // The white raster's size in pixels; empty: the rendering's own size.
     QSize raster;
     // The image size for the raster's size (each axis on its own, or keeping proportions).

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace lumiclip {
 
@@ -34,12 +35,27 @@ QByteArray encode(const ImageStepRequest& request, QSize* imageSize, QString* er
                 request.rendering.constData(), static_cast<size_t>(request.rendering.size()), "",
                 vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
         }
-        const QSize captured =
-            request.raster.isEmpty() && page ? QSize(page->width(), page->height()) : request.raster;
+        // Bands under the first: drawn one below the other, each from where the last one ended.
+        std::vector<vips::VImage> bands;
+        int bandsHeight = 0;
+        for (const QByteArray& band : request.below) {
+            bands.push_back(
+                vips::VImage::new_from_buffer(band.constData(), static_cast<size_t>(band.size()), "",
+                                              vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)));
+            bandsHeight += bands.back().height();
+        }
+        const QSize captured = request.raster.isEmpty() && page
+                                   ? QSize(page->width(), page->height() + bandsHeight)
+                                   : request.raster;
         const QSize size = request.imageSizeFor(captured);
         CMemoryBitmapDC dc(captured.width(), captured.height(), nullptr, qRgb(255, 255, 255));
         if (page) {
             dc.DrawImage(*page, 0, 0);
+            int top = page->height();
+            for (const vips::VImage& band : bands) {
+                dc.DrawImage(band, 0, top);
+                top += band.height();
+            }
         }
         const std::unique_ptr<vips::VImage> raster = dc.DetachBitmap();
         // Exactly this size, the two axes scaled independently, with the library's Lanczos kernel. Up

@@ -177,7 +177,8 @@ TEST(ImageSize, ASideOfZeroKeepsTheProportionsOfWhatWasCaptured) {
         {200, 0, QSize(3, 2), QSize(200, 133)},              // 133.33
         {100, 0, QSize(8, 7), QSize(100, 88)},               // 87.5 rounds up
         {1, 0, QSize(16384, 10), QSize(1, 1)},               // at least 1
-        {16384, 0, QSize(100, 16384), QSize(16384, 16384)},  // at most the largest side
+        {16384, 0, QSize(100, 16384), QSize(16384, 65500)},  // a height at most a full page's
+        {0, 16384, QSize(16384, 100), QSize(16384, 16384)},  // a width at most a view's
         {0, 5, QSize(1, 1), QSize(5, 5)},
     };
     for (const auto& c : cases) {
@@ -229,6 +230,26 @@ TEST(ImageWriter, AFullPageOrAnElementIsDrawnAtItsOwnSizeAndASideOfZeroFollowsIt
     QString error;
     EXPECT_TRUE(EncodeViewImage({}, element, encoderFor(QStringLiteral("PNG")), &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(ImageWriter, TheBandsOfATallPageAreJoinedInOrderUnderTheFirst) {
+    CaptureRequest options;
+    options.shot.kind = CaptureKind::FullPage;
+    options.image.width = 100;
+    options.image.height = 0;
+    QString error;
+    QSize written;
+    const QByteArray bytes =
+        EncodeViewImage(solidRendering(100, 50, Qt::red), options, encoderFor(QStringLiteral("PNG")), &error,
+                        &written, {solidRendering(100, 30, Qt::blue), solidRendering(100, 20, Qt::green)});
+    ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+    const QImage image = decoded(bytes);
+    EXPECT_EQ(image.size(), QSize(100, 100));
+    EXPECT_EQ(image.pixelColor(50, 49), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(50, 50), QColor(Qt::blue));
+    EXPECT_EQ(image.pixelColor(50, 79), QColor(Qt::blue));
+    EXPECT_EQ(image.pixelColor(50, 80), QColor(Qt::green));
+    EXPECT_EQ(image.pixelColor(50, 99), QColor(Qt::green));
 }
 
 TEST(ImageWriter, TheViewAtAScaleFactorIsDrawnWholeNotItsTopLeftCorner) {

@@ -83,9 +83,9 @@ TEST(SnapshotWriter, AFailedStepIsAResultAndWritesNothing) {
         PageSnapshot snapshot;
         const char* error = "";
     } cases[] = {
-        {"no body", PageSnapshot{viewSnapshot(400, 300).png, false, {}, {}},
+        {"no body", PageSnapshot{viewSnapshot(400, 300).png, false, {}, {}, {}},
          "the document has no body to draw"},
-        {"not an image", PageSnapshot{QByteArray("not a png"), true, {}, {}}, "image step failed"},
+        {"not an image", PageSnapshot{QByteArray("not a png"), true, {}, {}, {}}, "image step failed"},
     };
     for (const auto& c : cases) {
         const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".jpg"));

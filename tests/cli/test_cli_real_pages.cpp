@@ -456,3 +456,46 @@ TEST_F(CliRealPages, SeveralSizesComeFromOneLoad) {
     EXPECT_TRUE(err.contains("16384x100 is too large for WEBP")) << err.toStdString();
     EXPECT_EQ(server->hits(QStringLiteral("/sizes")), hits);
 }
+
+TEST_F(CliRealPages, ATallPageIsCapturedInBandsJoinedWithoutASeam) {
+    // 30000 px: taller than one screenshot. A fixed header at the top, a blue stripe across the place
+    // where the first band ends, and a green last band.
+    server->routeHtml(
+        QStringLiteral("/tall"),
+        "<html><body style='margin:0'>"
+        "<div "
+        "style='position:fixed;z-index:1;top:0;left:0;right:0;height:40px;background:rgb(200,0,0)'></div>"
+        "<div style='position:relative;height:30000px;background:rgb(255,255,255)'>"
+        "<div style='position:absolute;top:16374px;height:20px;width:100%;background:rgb(0,0,200)'></div>"
+        "<div style='position:absolute;top:29000px;height:1000px;width:100%;background:rgb(0,160,0)'></div>"
+        "</div></body></html>");
+    const QStringList fullPage{QStringLiteral("--full-page"), QStringLiteral("--view"),
+                               QStringLiteral("200x150"), QStringLiteral("--size"), QStringLiteral("200x0")};
+    Shot shot = shoot(QStringLiteral("/tall"),
+                      fullPage + QStringList{QStringLiteral("--max-height"), QStringLiteral("65500")}, false);
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    ASSERT_EQ(shot.image.size(), QSize(200, 30000));
+    EXPECT_EQ(shot.at(100, 20), kRed);
+    const QColor blue(0, 0, 200);
+    for (int y : {16374, 16383, 16384, 16393}) {
+        EXPECT_EQ(shot.at(100, y), blue) << "row " << y;
+    }
+    // The fixed header is drawn once, at the top; not again where the second band begins.
+    EXPECT_EQ(shot.at(100, 16384 + 20), QColor(Qt::white));
+    EXPECT_EQ(shot.at(100, 29500), kGreen);
+    EXPECT_EQ(shot.at(100, 29999), kGreen);
+
+    // By default, at most 16384 pixels, as one screenshot holds.
+    shot = shoot(QStringLiteral("/tall"), fullPage, false);
+    ASSERT_EQ(shot.status, 0) << shot.err.toStdString();
+    EXPECT_EQ(shot.image.size(), QSize(200, 16384));
+
+    // WebP holds at most 16383 pixels a side: known before any page loads.
+    QByteArray err;
+    EXPECT_EQ(run(fullPage + QStringList{QStringLiteral("--max-height"), QStringLiteral("30000"),
+                                         QStringLiteral("-f"), QStringLiteral("webp"),
+                                         server->url(QStringLiteral("/tall"))},
+                  nullptr, &err),
+              2);
+    EXPECT_TRUE(err.contains("WEBP holds at most 16383")) << err.toStdString();
+}
