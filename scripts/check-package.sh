@@ -51,11 +51,12 @@ fi
 version=$(dpkg-deb -f "$deb" Version)
 listing=$(dpkg-deb -c "$deb" | awk '{print $1 " " $6}')
 expected=(
-  usr/bin/lumiclip usr/bin/lumiclip-cli
+  usr/bin/lumiclip usr/bin/lumiclip-cli usr/bin/lumiclip-serve
   "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/lumiclip/lumiclip-image.so"
   usr/share/applications/net.ombrix.Lumiclip.desktop
   usr/share/metainfo/net.ombrix.Lumiclip.metainfo.xml
-  usr/share/man/man1/lumiclip.1.gz usr/share/man/man1/lumiclip-cli.1.gz
+  usr/share/man/man1/lumiclip.1.gz usr/share/man/man1/lumiclip-cli.1.gz usr/share/man/man1/lumiclip-serve.1.gz
+  usr/lib/systemd/system/lumiclip-serve.service
   usr/share/bash-completion/completions/lumiclip-cli
   usr/share/doc/lumiclip/copyright usr/share/doc/lumiclip/changelog.gz
 )
@@ -71,7 +72,7 @@ if [ ${#missing[@]} -eq 0 ]; then
 else
   fail "the package lacks ${missing[*]}"
 fi
-for program in lumiclip lumiclip-cli; do
+for program in lumiclip lumiclip-cli lumiclip-serve; do
   grep -q "^-rwxr-xr-x \./usr/bin/$program\$" <<<"$listing" || fail "usr/bin/$program is not an executable file"
 done
 outside=$(awk '{print $2}' <<<"$listing" | grep -v -e '^\./$' -e '^\./usr/' || true)
@@ -119,7 +120,7 @@ EOF
 help=$("$cli" --help)
 flags=$(grep -oE '^ +(-[A-Za-z], )?--[a-z0-9][a-z0-9-]*' <<<"$help" | grep -oE -- '--[a-z0-9-]+')
 [ "$(wc -l <<<"$flags")" -ge 20 ] || fail "lumiclip-cli --help lists only $(wc -l <<<"$flags") flags"
-for page in lumiclip lumiclip-cli; do
+for page in lumiclip lumiclip-cli lumiclip-serve; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] && pass "man $page: no groff warning" || fail "man $page: $warnings"
 done
@@ -133,6 +134,23 @@ for section in "EXIT STATUS" FILES EXAMPLES; do
 done
 [ ${#unnamed[@]} -eq 0 ] && pass "man lumiclip-cli names all $(wc -l <<<"$flags") flags, exit status, files, examples" ||
   fail "man lumiclip-cli lacks ${unnamed[*]}"
+
+# The service's unit: systemd's own check finds no fault (where systemd-analyze is there), and the
+# package enables nothing.
+unit=$root/usr/lib/systemd/system/lumiclip-serve.service
+if command -v systemd-analyze >/dev/null; then
+  out=$(systemd-analyze verify --man=no "$unit" 2>&1 | grep -v -e 'usr/bin/lumiclip-serve' -e 'Failed to prepare filename' || true)
+  [ -z "$out" ] && pass "systemd-analyze verify: the unit is clean" || fail "systemd-analyze verify: $out"
+fi
+for setting in DynamicUser=yes NoNewPrivileges=yes PrivateTmp=yes ProtectSystem=strict ProtectHome=yes \
+    CacheDirectory=lumiclip-serve; do
+  grep -qx "$setting" "$unit" || fail "the unit lacks $setting"
+done
+if dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q -e postinst -e prerm; then
+  fail "the package has maintainer scripts: it must enable no service"
+else
+  pass "the unit is installed, enabled by nothing"
+fi
 
 # The completion, run as bash would run it after "lumiclip-cli <word>".
 completion=$root/usr/share/bash-completion/completions/lumiclip-cli
