@@ -31,7 +31,8 @@ public:
 
     Asked ask(const CaptureParams& params, Done done);
     // Called once per capture, before the requests that wait for it are told (the cache stores it).
-    void setOnCaptured(std::function<void(const CaptureParams& params, const CaptureResult& result)> onCaptured) {
+    void setOnCaptured(
+        std::function<void(const CaptureParams& params, const CaptureResult& result)> onCaptured) {
         m_onCaptured = std::move(onCaptured);
     }
 

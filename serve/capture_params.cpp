@@ -34,7 +34,8 @@ const CaptureOptionRow* remoteRow(const QString& parameter) {
 // A switch's value: on, off, or neither (nullopt).
 std::optional<bool> switchValue(const QString& value) {
     const QString v = value.trimmed().toLower();
-    if (v.isEmpty() || v == QStringLiteral("1") || v == QStringLiteral("true") || v == QStringLiteral("yes")) {
+    if (v.isEmpty() || v == QStringLiteral("1") || v == QStringLiteral("true") ||
+        v == QStringLiteral("yes")) {
         return true;
     }
     if (v == QStringLiteral("0") || v == QStringLiteral("false") || v == QStringLiteral("no")) {
@@ -144,9 +145,10 @@ std::optional<CaptureParams> ParseCaptureParams(const Params& params, const Serv
         if (row->valueName.isEmpty()) {
             const std::optional<bool> on = switchValue(value);
             if (!on) {
-                *error = fault(400, "bad_request",
-                               QStringLiteral("%1: \"%2\" is not a switch's value (1, true, yes, 0, false, no)")
-                                   .arg(name, PrintableText(value)));
+                *error =
+                    fault(400, "bad_request",
+                          QStringLiteral("%1: \"%2\" is not a switch's value (1, true, yes, 0, false, no)")
+                              .arg(name, PrintableText(value)));
                 return std::nullopt;
             }
             if (!*on) {
@@ -177,8 +179,9 @@ std::optional<CaptureParams> ParseCaptureParams(const Params& params, const Serv
         return std::nullopt;
     }
     if (url.scheme() != QStringLiteral("http") && url.scheme() != QStringLiteral("https")) {
-        *error = fault(403, "forbidden_address",
-                       QStringLiteral("only http and https addresses are captured, not %1:").arg(url.scheme()));
+        *error =
+            fault(403, "forbidden_address",
+                  QStringLiteral("only http and https addresses are captured, not %1:").arg(url.scheme()));
         return std::nullopt;
     }
     const QString requestError = CheckCaptureRequest(capture.request, kCommandLineProfile);

@@ -129,7 +129,8 @@ QByteArray HttpRequest::rawQuery() const {
     return fragment < 0 ? raw : raw.left(fragment);
 }
 
-HttpServer::HttpServer(Handler handler, HttpLimits limits) : m_handler(std::move(handler)), m_limits(limits) {}
+HttpServer::HttpServer(Handler handler, HttpLimits limits)
+    : m_handler(std::move(handler)), m_limits(limits) {}
 
 HttpServer::~HttpServer() {
     stop();
@@ -162,13 +163,13 @@ bool HttpServer::start(const QHostAddress& address, quint16 port, QString* error
     using UriLog = void* (*)(void*, const char*, MHD_Connection*);
     m_daemon = MHD_start_daemon(
         flags, port, nullptr, nullptr, reinterpret_cast<Access>(&HttpServer::onRequest), this,
-        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage),                             //
-        MHD_OPTION_THREAD_POOL_SIZE, m_limits.threads,                                           //
-        MHD_OPTION_CONNECTION_LIMIT, m_limits.connections,                                       //
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient,                                  //
-        MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,                                     //
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.connectionMemory,                           //
-        MHD_OPTION_URI_LOG_CALLBACK, static_cast<UriLog>(&HttpServer::onUri), this,              //
+        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage),                               //
+        MHD_OPTION_THREAD_POOL_SIZE, m_limits.threads,                                             //
+        MHD_OPTION_CONNECTION_LIMIT, m_limits.connections,                                         //
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient,                                    //
+        MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,                                       //
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.connectionMemory,                             //
+        MHD_OPTION_URI_LOG_CALLBACK, static_cast<UriLog>(&HttpServer::onUri), this,                //
         MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<Completed>(&HttpServer::onCompleted), this,  //
         MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<Notify>(&HttpServer::onConnection), this,   //
         MHD_OPTION_END);
@@ -245,7 +246,8 @@ void HttpServer::onConnection(void* cls, MHD_Connection* connection, void**, int
     std::lock_guard lock(server->m_watchedMutex);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         auto watched = std::make_shared<Watched>();
-        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         watched->fd = info ? info->connect_fd : -1;
         watched->since = Clock::now();
         server->m_watched.emplace(connection, std::move(watched));
@@ -296,11 +298,12 @@ void HttpServer::onCompleted(void* cls, MHD_Connection* connection, void** conte
 
 int HttpServer::onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
                           const char*, const char* uploadData, size_t* uploadDataSize, void** context) {
-    return static_cast<HttpServer*>(cls)->handle(connection, url, method, uploadData, uploadDataSize, context);
+    return static_cast<HttpServer*>(cls)->handle(connection, url, method, uploadData, uploadDataSize,
+                                                 context);
 }
 
-int HttpServer::handle(MHD_Connection* connection, const char* url, const char* method, const char* uploadData,
-                       size_t* uploadDataSize, void** context) {
+int HttpServer::handle(MHD_Connection* connection, const char* url, const char* method,
+                       const char* uploadData, size_t* uploadDataSize, void** context) {
     auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
     if (!holder) {
         return MHD_NO;

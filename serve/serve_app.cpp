@@ -49,7 +49,8 @@ int StatusOfKind(ErrorKind kind) {
 }
 
 QByteArray ErrorBody(const QString& kind, const QString& message) {
-    return QJsonDocument(QJsonObject{{QStringLiteral("error"), message}, {QStringLiteral("error_kind"), kind}})
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("error"), message}, {QStringLiteral("error_kind"), kind}})
         .toJson(QJsonDocument::Compact);
 }
 
@@ -77,7 +78,8 @@ bool Matches(const QByteArray& ifNoneMatch, const QByteArray& etag) {
 
 // What answers a capture carry, hit or miss: the format, its validator, and how long any cache (a CDN's
 // included) may keep it.
-Headers ImageHeaders(const ImageFormat& format, const QByteArray& etag, qint64 ttl, const QByteArray& status) {
+Headers ImageHeaders(const ImageFormat& format, const QByteArray& etag, qint64 ttl,
+                     const QByteArray& status) {
     return {{"Content-Type", format.mimeType},
             {"ETag", etag},
             {"Cache-Control", "public, max-age=" + QByteArray::number(ttl)},
@@ -110,7 +112,8 @@ bool ServeApp::start(QString* error) {
         endpoints.append({m_browsers.back().get(), QString()});
     }
     for (const QString& address : std::as_const(m_options.browsers)) {
-        m_browsers.push_back(std::make_unique<Browser>(std::make_unique<RemoteBrowserLauncher>(QUrl(address))));
+        m_browsers.push_back(
+            std::make_unique<Browser>(std::make_unique<RemoteBrowserLauncher>(QUrl(address))));
         endpoints.append({m_browsers.back().get(), address});
     }
     CaptureServiceSettings settings;
@@ -134,8 +137,8 @@ bool ServeApp::start(QString* error) {
         }
         m_metrics.captureTook(static_cast<double>(result.milliseconds) / 1000.0);
         QString storeError;
-        m_lastStored = m_cache->store(params.key, result.bytes, QByteArray(FormatOf(params.request).extension),
-                                      &storeError);
+        m_lastStored = m_cache->store(params.key, result.bytes,
+                                      QByteArray(FormatOf(params.request).extension), &storeError);
         if (!m_lastStored && !storeError.isEmpty()) {
             std::fprintf(stderr, "lumiclip-serve: the cache did not keep an image: %s\n",
                          qUtf8Printable(storeError));
@@ -144,7 +147,9 @@ bool ServeApp::start(QString* error) {
     HttpLimits limits;
     limits.requestTime = std::chrono::seconds(m_options.requestTimeoutSeconds);
     m_http = std::make_unique<HttpServer>(
-        [this](const HttpRequest& request, std::shared_ptr<HttpResponder> responder) { handle(request, responder); },
+        [this](const HttpRequest& request, std::shared_ptr<HttpResponder> responder) {
+            handle(request, responder);
+        },
         limits);
     if (!m_http->start(m_options.listenAddress, m_options.listenPort, error)) {
         return false;
@@ -165,19 +170,20 @@ void ServeApp::checkBrowser() {
     probe.image.height = 16;
     const CaptureService::Ticket ticket = m_service->submit(probe);
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = connect(m_service.get(), &CaptureService::finished, this,
-                          [this, ticket, connection](CaptureService::Ticket done, const CaptureResult& result) {
-                              if (done != ticket) {
-                                  return;
-                              }
-                              disconnect(*connection);
-                              m_browserUp = result.ok;
-                              m_checking = false;
-                              if (!result.ok) {
-                                  std::fprintf(stderr, "lumiclip-serve: no browser answers: %s\n",
-                                               qUtf8Printable(result.error.message));
-                              }
-                          });
+    *connection =
+        connect(m_service.get(), &CaptureService::finished, this,
+                [this, ticket, connection](CaptureService::Ticket done, const CaptureResult& result) {
+                    if (done != ticket) {
+                        return;
+                    }
+                    disconnect(*connection);
+                    m_browserUp = result.ok;
+                    m_checking = false;
+                    if (!result.ok) {
+                        std::fprintf(stderr, "lumiclip-serve: no browser answers: %s\n",
+                                     qUtf8Printable(result.error.message));
+                    }
+                });
 }
 
 void ServeApp::answer(const Responder& responder, HttpAnswer given) {
@@ -185,8 +191,8 @@ void ServeApp::answer(const Responder& responder, HttpAnswer given) {
     responder->answer(std::move(given));
 }
 
-void ServeApp::answerError(const Responder& responder, int status, const QString& kind, const QString& message,
-                           Headers headers) {
+void ServeApp::answerError(const Responder& responder, int status, const QString& kind,
+                           const QString& message, Headers headers) {
     HttpAnswer given;
     given.status = status;
     given.headers = {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
@@ -218,7 +224,8 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
         answer(responder, std::move(health));
         return;
     }
-    const std::optional<AccessCheck::Refusal> tokenRefusal = m_access.checkToken(request.header("Authorization"));
+    const std::optional<AccessCheck::Refusal> tokenRefusal =
+        m_access.checkToken(request.header("Authorization"));
     // A signed address stands for a token on /capture: it is what an <img> can carry.
     const bool signedCapture = path == "/capture" && m_access.needsSignature();
     if (tokenRefusal && !(signedCapture && request.header("Authorization").isEmpty())) {
@@ -239,7 +246,8 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
         sampled.queued = m_coalescer->queued();
         sampled.restarts = static_cast<quint64>(m_restarts.load());
         HttpAnswer metrics;
-        metrics.headers = {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}};
+        metrics.headers = {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"},
+                           {"Cache-Control", "no-store"}};
         metrics.body = m_metrics.exposition(sampled);
         metrics.headOnly = request.method == "HEAD";
         answer(responder, std::move(metrics));
@@ -323,7 +331,8 @@ void ServeApp::handleCapture(const HttpRequest& request, const Responder& respon
     const QByteArray ifNoneMatch = request.header("If-None-Match");
     if (std::optional<ThumbCache::CachedImage> hit = m_cache->lookup(parsed->key)) {
         HttpAnswer image;
-        image.headers = ImageHeaders(FormatOf(parsed->request), hit->etag, m_options.ttlSeconds, "lumiclip; hit");
+        image.headers =
+            ImageHeaders(FormatOf(parsed->request), hit->etag, m_options.ttlSeconds, "lumiclip; hit");
         image.headers.append({"Age", QByteArray::number(hit->ageSeconds)});
         if (Matches(ifNoneMatch, hit->etag)) {
             ::close(hit->fd);
@@ -344,7 +353,10 @@ void ServeApp::handleCapture(const HttpRequest& request, const Responder& respon
     }
     const CaptureParams params2 = *parsed;
     QMetaObject::invokeMethod(
-        this, [this, params2, headOnly, ifNoneMatch, responder] { startCapture(params2, headOnly, ifNoneMatch, responder); },
+        this,
+        [this, params2, headOnly, ifNoneMatch, responder] {
+            startCapture(params2, headOnly, ifNoneMatch, responder);
+        },
         Qt::QueuedConnection);
 }
 
@@ -355,13 +367,15 @@ void ServeApp::startCapture(const CaptureParams& params, bool headOnly, const QB
                     {{"Retry-After", "5"}});
         return;
     }
-    const CaptureCoalescer::Asked asked =
-        m_coalescer->ask(params, [this, params, headOnly, ifNoneMatch, responder](const CaptureResult& result, bool collapsed) {
+    const CaptureCoalescer::Asked asked = m_coalescer->ask(
+        params,
+        [this, params, headOnly, ifNoneMatch, responder](const CaptureResult& result, bool collapsed) {
             answerCaptured(params, result, collapsed, headOnly, ifNoneMatch, responder);
         });
     if (asked == CaptureCoalescer::Asked::QueueFull) {
         answerError(responder, 429, QStringLiteral("queue_full"),
-                    QStringLiteral("too many captures are waiting; try again shortly"), {{"Retry-After", "5"}});
+                    QStringLiteral("too many captures are waiting; try again shortly"),
+                    {{"Retry-After", "5"}});
     }
 }
 

@@ -31,8 +31,8 @@ class ServeApp final : public QObject {
     Q_DISABLE_COPY_MOVE(ServeApp)
 
 public:
-    ServeApp(ServeOptions options, ServiceDefaults defaults, AccessCheck access, std::unique_ptr<ThumbCache> cache,
-             QObject* parent = nullptr);
+    ServeApp(ServeOptions options, ServiceDefaults defaults, AccessCheck access,
+             std::unique_ptr<ThumbCache> cache, QObject* parent = nullptr);
     ~ServeApp() override;
 
     // Starts the browsers' engine and listens; false with *error naming what could not start.
@@ -52,8 +52,8 @@ private:
     void handleCapture(const HttpRequest& request, const Responder& responder);
     void startCapture(const CaptureParams& params, bool headOnly, const QByteArray& ifNoneMatch,
                       const Responder& responder);
-    void answerCaptured(const CaptureParams& params, const CaptureResult& result, bool collapsed, bool headOnly,
-                        const QByteArray& ifNoneMatch, const Responder& responder);
+    void answerCaptured(const CaptureParams& params, const CaptureResult& result, bool collapsed,
+                        bool headOnly, const QByteArray& ifNoneMatch, const Responder& responder);
     void answer(const Responder& responder, HttpAnswer answer);
     void answerError(const Responder& responder, int status, const QString& kind, const QString& message,
                      QList<QPair<QByteArray, QByteArray>> headers = {});

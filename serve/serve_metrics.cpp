@@ -40,11 +40,12 @@ ServeMetrics::ServeMetrics()
       m_cacheEntries(gauge(*m_registry, "lumiclip_serve_cache_entries", "Images in the cache")),
       m_inFlight(gauge(*m_registry, "lumiclip_serve_captures_in_flight", "Pages being captured")),
       m_queued(gauge(*m_registry, "lumiclip_serve_queue_length", "Captures waiting for a browser")),
-      m_captureSeconds(prometheus::BuildHistogram()
-                           .Name("lumiclip_serve_capture_seconds")
-                           .Help("Time a capture took, from its request to its image")
-                           .Register(*m_registry)
-                           .Add({}, prometheus::Histogram::BucketBoundaries{0.25, 0.5, 1, 2, 4, 8, 15, 30, 60})),
+      m_captureSeconds(
+          prometheus::BuildHistogram()
+              .Name("lumiclip_serve_capture_seconds")
+              .Help("Time a capture took, from its request to its image")
+              .Register(*m_registry)
+              .Add({}, prometheus::Histogram::BucketBoundaries{0.25, 0.5, 1, 2, 4, 8, 15, 30, 60})),
       m_restarts(counter(*m_registry, "lumiclip_serve_browser_restarts_total",
                          "Browsers started again after theirs was lost")) {}
 

@@ -48,7 +48,8 @@ bool number(const QCommandLineParser& parser, const char* name, qint64 lowest, q
     const qint64 given = parser.value(key).trimmed().toLongLong(&ok);
     if (!ok || given < lowest || given > highest) {
         *error = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4")
-                     .arg(key, PrintableText(parser.value(key)), QString::number(lowest), QString::number(highest));
+                     .arg(key, PrintableText(parser.value(key)), QString::number(lowest),
+                          QString::number(highest));
         return false;
     }
     *value = given;
@@ -111,16 +112,19 @@ bool ParseServeArguments(const QStringList& args, ServeOptions* options, QString
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument \"%1\"").arg(PrintableText(parser.positionalArguments().first()));
+        *error = QStringLiteral("unexpected argument \"%1\"")
+                     .arg(PrintableText(parser.positionalArguments().first()));
         return false;
     }
     options->help = parser.isSet(QStringLiteral("help"));
     options->version = parser.isSet(QStringLiteral("version"));
     options->checkConfig = parser.isSet(QStringLiteral("check-config"));
-    if (parser.isSet(QStringLiteral("listen")) && !parseListen(parser.value(QStringLiteral("listen")), options, error)) {
+    if (parser.isSet(QStringLiteral("listen")) &&
+        !parseListen(parser.value(QStringLiteral("listen")), options, error)) {
         return false;
     }
-    options->cacheDir = parser.isSet(QStringLiteral("cache")) ? parser.value(QStringLiteral("cache")) : DefaultServeCacheDir();
+    options->cacheDir = parser.isSet(QStringLiteral("cache")) ? parser.value(QStringLiteral("cache"))
+                                                              : DefaultServeCacheDir();
     if (options->cacheDir.isEmpty()) {
         *error = QStringLiteral("--cache needs a folder");
         return false;

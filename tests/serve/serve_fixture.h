@@ -9,8 +9,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -114,11 +114,13 @@ public:
     Answer get(const QString& url, const QList<QPair<QByteArray, QByteArray>>& headers = {}) {
         return wait(send(QByteArrayLiteral("GET"), url, headers)).first();
     }
-    Answer post(const QString& url, const QByteArray& body, const QList<QPair<QByteArray, QByteArray>>& headers = {}) {
+    Answer post(const QString& url, const QByteArray& body,
+                const QList<QPair<QByteArray, QByteArray>>& headers = {}) {
         return wait(send(QByteArrayLiteral("POST"), url, headers, body)).first();
     }
     QNetworkReply* send(const QByteArray& method, const QString& url,
-                        const QList<QPair<QByteArray, QByteArray>>& headers = {}, const QByteArray& body = {}) {
+                        const QList<QPair<QByteArray, QByteArray>>& headers = {},
+                        const QByteArray& body = {}) {
         QNetworkRequest request{QUrl(url)};
         request.setTransferTimeout(90000);
         for (const auto& [name, value] : headers) {

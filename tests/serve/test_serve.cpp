@@ -19,7 +19,8 @@ class Serve : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         pages = new TestHttpServer;
-        pages->routeHtml(QStringLiteral("/green"), "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>");
+        pages->routeHtml(QStringLiteral("/green"),
+                         "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>");
         HttpResponse slow;
         slow.body = "<html><body style='margin:0;background:rgb(0,160,0)'>slow</body></html>";
         slow.delayMs = 1500;
@@ -85,8 +86,9 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     EXPECT_EQ(unchanged.status, 304);
     EXPECT_TRUE(unchanged.body.isEmpty());
     // Another rendering of the same page is another image.
-    const Answer larger = client.get(serve.capture(address, {{QStringLiteral("format"), QStringLiteral("png")},
-                                                             {QStringLiteral("size"), QStringLiteral("360x276")}}));
+    const Answer larger =
+        client.get(serve.capture(address, {{QStringLiteral("format"), QStringLiteral("png")},
+                                           {QStringLiteral("size"), QStringLiteral("360x276")}}));
     EXPECT_EQ(larger.status, 200);
     EXPECT_EQ(QImage::fromData(larger.body).size(), QSize(360, 276));
     EXPECT_EQ(pages->hits(QStringLiteral("/green")), 2);
@@ -103,7 +105,8 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     // The cache outlives the process.
     ServeProcess again(dir.path());
     ASSERT_TRUE(again.start(allowPages())) << again.err().toStdString();
-    const Answer kept = client.get(again.capture(address, {{QStringLiteral("format"), QStringLiteral("png")}}));
+    const Answer kept =
+        client.get(again.capture(address, {{QStringLiteral("format"), QStringLiteral("png")}}));
     EXPECT_EQ(kept.status, 200);
     EXPECT_EQ(kept.header("cache-status"), "lumiclip; hit");
     EXPECT_EQ(pages->hits(QStringLiteral("/green")), 2);
@@ -138,30 +141,38 @@ TEST_F(Serve, BadRequestsAreRefusedWithTheirStatusAndKind) {
         const char* says;
     } cases[] = {
         // A typo must not silently give the default.
-        {serve.capture(green, {{QStringLiteral("sise"), QStringLiteral("10x10")}}), 400, "bad_request", "sise"},
+        {serve.capture(green, {{QStringLiteral("sise"), QStringLiteral("10x10")}}), 400, "bad_request",
+         "sise"},
         {serve.url(QStringLiteral("/capture?size=10x10")), 400, "bad_request", "url is required"},
-        {serve.capture(green, {{QStringLiteral("size"), QStringLiteral("10x10")}, {QStringLiteral("size"), QStringLiteral("20x20")}}),
+        {serve.capture(green, {{QStringLiteral("size"), QStringLiteral("10x10")},
+                               {QStringLiteral("size"), QStringLiteral("20x20")}}),
          400, "bad_request", "twice"},
-        {serve.capture(green, {{QStringLiteral("size"), QStringLiteral("huge")}}), 400, "bad_request", "size"},
-        {serve.capture(green, {{QStringLiteral("full_page"), QStringLiteral("maybe")}}), 400, "bad_request", "full_page"},
-        {serve.capture(green, {{QStringLiteral("javascript"), QStringLiteral("/etc/passwd")}}), 400, "bad_request",
-         "this machine's files"},
-        {serve.capture(QStringLiteral("http://example.org/") + QString(9000, QLatin1Char('a'))), 414, "bad_request",
-         "longer than"},
+        {serve.capture(green, {{QStringLiteral("size"), QStringLiteral("huge")}}), 400, "bad_request",
+         "size"},
+        {serve.capture(green, {{QStringLiteral("full_page"), QStringLiteral("maybe")}}), 400, "bad_request",
+         "full_page"},
+        {serve.capture(green, {{QStringLiteral("javascript"), QStringLiteral("/etc/passwd")}}), 400,
+         "bad_request", "this machine's files"},
+        {serve.capture(QStringLiteral("http://example.org/") + QString(9000, QLatin1Char('a'))), 414,
+         "bad_request", "longer than"},
         {serve.capture(QStringLiteral("file:///etc/passwd")), 403, "forbidden_address", "file"},
         // Private addresses however they are spelt, the page host's other ports included.
-        {serve.capture(QStringLiteral("http://169.254.169.254/latest/meta-data/")), 403, "forbidden_address", ""},
-        {serve.capture(QStringLiteral("http://2130706433:%1/green").arg(pages->port() + 1)), 403, "forbidden_address", ""},
+        {serve.capture(QStringLiteral("http://169.254.169.254/latest/meta-data/")), 403, "forbidden_address",
+         ""},
+        {serve.capture(QStringLiteral("http://2130706433:%1/green").arg(pages->port() + 1)), 403,
+         "forbidden_address", ""},
         {serve.capture(QStringLiteral("http://[::ffff:127.0.0.1]:%1/green").arg(pages->port() + 1)), 403,
          "forbidden_address", ""},
-        {serve.capture(QStringLiteral("http://localhost:%1/green").arg(pages->port())), 403, "forbidden_address", ""},
+        {serve.capture(QStringLiteral("http://localhost:%1/green").arg(pages->port())), 403,
+         "forbidden_address", ""},
         {serve.capture(green, {{QStringLiteral("proxy"), QStringLiteral("http://10.0.0.1:3128")}}), 403,
          "forbidden_address", "proxy"},
         {serve.url(QStringLiteral("/nothing")), 404, "not_found", ""},
     };
     for (const auto& c : cases) {
         const Answer answer = client.get(c.target);
-        EXPECT_EQ(answer.status, c.status) << c.target.left(200).toStdString() << " " << answer.body.toStdString();
+        EXPECT_EQ(answer.status, c.status)
+            << c.target.left(200).toStdString() << " " << answer.body.toStdString();
         EXPECT_EQ(kind(answer), QString::fromLatin1(c.kind)) << c.target.left(200).toStdString();
         EXPECT_TRUE(error(answer).contains(QString::fromLatin1(c.says))) << answer.body.toStdString();
         EXPECT_EQ(answer.header("content-type"), "application/json");
@@ -177,8 +188,8 @@ TEST_F(Serve, PagesThatFailAreAnsweredWithTheGatewaysStatuses) {
     const Answer missing = client.get(serve.capture(pages->url(QStringLiteral("/missing"))));
     EXPECT_EQ(missing.status, 502) << missing.body.toStdString();
     EXPECT_EQ(kind(missing), QStringLiteral("http_status"));
-    const Answer selector = client.get(serve.capture(pages->url(QStringLiteral("/green")),
-                                                     {{QStringLiteral("selector"), QStringLiteral("#none")}}));
+    const Answer selector = client.get(serve.capture(
+        pages->url(QStringLiteral("/green")), {{QStringLiteral("selector"), QStringLiteral("#none")}}));
     EXPECT_EQ(selector.status, 502);
     EXPECT_EQ(kind(selector), QStringLiteral("selector"));
     const Answer stalled = client.get(serve.capture(pages->url(QStringLiteral("/stall")),
@@ -187,11 +198,12 @@ TEST_F(Serve, PagesThatFailAreAnsweredWithTheGatewaysStatuses) {
     EXPECT_EQ(kind(stalled), QStringLiteral("timeout"));
     EXPECT_EQ(stalled.header("cache-control"), "no-store");
     // The same parameters as a JSON object.
-    const Answer posted = client.post(serve.url(QStringLiteral("/capture")),
-                                      QJsonDocument(QJsonObject{{QStringLiteral("url"), pages->url(QStringLiteral("/green"))},
-                                                                {QStringLiteral("size"), QStringLiteral("90x69")},
-                                                                {QStringLiteral("format"), QStringLiteral("png")}})
-                                          .toJson());
+    const Answer posted =
+        client.post(serve.url(QStringLiteral("/capture")),
+                    QJsonDocument(QJsonObject{{QStringLiteral("url"), pages->url(QStringLiteral("/green"))},
+                                              {QStringLiteral("size"), QStringLiteral("90x69")},
+                                              {QStringLiteral("format"), QStringLiteral("png")}})
+                        .toJson());
     EXPECT_EQ(posted.status, 200) << posted.body.toStdString();
     EXPECT_EQ(QImage::fromData(posted.body).size(), QSize(90, 69));
 }
@@ -199,23 +211,29 @@ TEST_F(Serve, PagesThatFailAreAnsweredWithTheGatewaysStatuses) {
 TEST_F(Serve, TokensAndSignedAddressesDecideWhoMayAsk) {
     writeFile(dir.filePath(QStringLiteral("tokens")), "first\nsecond\n");
     writeFile(dir.filePath(QStringLiteral("key")), "k3y\n");
-    ASSERT_TRUE(serve.start(allowPages() + QStringList{QStringLiteral("--token-file"), dir.filePath(QStringLiteral("tokens")),
-                                                       QStringLiteral("--signing-key-file"), dir.filePath(QStringLiteral("key"))}))
+    ASSERT_TRUE(serve.start(allowPages() + QStringList{QStringLiteral("--token-file"),
+                                                       dir.filePath(QStringLiteral("tokens")),
+                                                       QStringLiteral("--signing-key-file"),
+                                                       dir.filePath(QStringLiteral("key"))}))
         << serve.err().toStdString();
     const Answer metrics = client.get(serve.url(QStringLiteral("/metrics")));
     EXPECT_EQ(metrics.status, 401);
     EXPECT_EQ(metrics.header("www-authenticate"), "Bearer");
-    EXPECT_EQ(client.get(serve.url(QStringLiteral("/metrics")), {{"Authorization", "Bearer third"}}).status, 403);
-    EXPECT_EQ(client.get(serve.url(QStringLiteral("/metrics")), {{"Authorization", "Bearer second"}}).status, 200);
+    EXPECT_EQ(client.get(serve.url(QStringLiteral("/metrics")), {{"Authorization", "Bearer third"}}).status,
+              403);
+    EXPECT_EQ(client.get(serve.url(QStringLiteral("/metrics")), {{"Authorization", "Bearer second"}}).status,
+              200);
     EXPECT_EQ(client.get(serve.url(QStringLiteral("/healthz"))).status, 200);
 
     const QByteArray query =
         "url=" + QUrl::toPercentEncoding(pages->url(QStringLiteral("/green"))) + "&size=90x69";
     const QString unsigned_ = serve.url(QStringLiteral("/capture?") + QString::fromLatin1(query));
     EXPECT_EQ(client.get(unsigned_).status, 403);
-    const QString wrong = unsigned_ + QStringLiteral("&sig=") + QString::fromLatin1(AccessCheck::sign("other", query));
+    const QString wrong =
+        unsigned_ + QStringLiteral("&sig=") + QString::fromLatin1(AccessCheck::sign("other", query));
     EXPECT_EQ(client.get(wrong).status, 403);
-    const QString good = unsigned_ + QStringLiteral("&sig=") + QString::fromLatin1(AccessCheck::sign("k3y", query));
+    const QString good =
+        unsigned_ + QStringLiteral("&sig=") + QString::fromLatin1(AccessCheck::sign("k3y", query));
     const Answer signedAnswer = client.get(good);
     EXPECT_EQ(signedAnswer.status, 200) << signedAnswer.body.toStdString();
     // A token stands for a signature; a wrong token does not pass with a right signature either.
@@ -237,17 +255,20 @@ TEST_F(Serve, AFullQueueIsAnsweredAtOnceWithRetryAfter) {
 }
 
 TEST_F(Serve, ASlowClientIsCutOffAndHoldsUpNobody) {
-    ASSERT_TRUE(serve.start(allowPages() + QStringList{QStringLiteral("--request-timeout"), QStringLiteral("2")}))
+    ASSERT_TRUE(
+        serve.start(allowPages() + QStringList{QStringLiteral("--request-timeout"), QStringLiteral("2")}))
         << serve.err().toStdString();
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, serve.port());
     ASSERT_TRUE(slow.waitForConnected(5000));
-    const QByteArray request = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + QByteArray(200, 'x') + "\r\n\r\n";
+    const QByteArray request =
+        "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + QByteArray(200, 'x') + "\r\n\r\n";
     QElapsedTimer clock;
     clock.start();
     int sent = 0;
     bool othersServed = true;
-    while (slow.state() == QAbstractSocket::ConnectedState && sent < request.size() && clock.elapsed() < 15000) {
+    while (slow.state() == QAbstractSocket::ConnectedState && sent < request.size() &&
+           clock.elapsed() < 15000) {
         slow.write(request.mid(sent++, 1));
         slow.waitForBytesWritten(1000);
         slow.waitForDisconnected(300);
@@ -255,16 +276,19 @@ TEST_F(Serve, ASlowClientIsCutOffAndHoldsUpNobody) {
             // Meanwhile, everyone else is answered.
             QElapsedTimer other;
             other.start();
-            othersServed = client.get(serve.url(QStringLiteral("/healthz"))).status == 200 && other.elapsed() < 2000;
+            othersServed =
+                client.get(serve.url(QStringLiteral("/healthz"))).status == 200 && other.elapsed() < 2000;
         }
     }
     EXPECT_TRUE(othersServed);
-    EXPECT_NE(slow.state(), QAbstractSocket::ConnectedState) << "still open after " << clock.elapsed() << " ms";
+    EXPECT_NE(slow.state(), QAbstractSocket::ConnectedState)
+        << "still open after " << clock.elapsed() << " ms";
     EXPECT_LT(sent, request.size());
     EXPECT_LT(clock.elapsed(), 6000);
 
     // Heads and bodies beyond the limits.
-    const Answer bigHeader = client.get(serve.url(QStringLiteral("/healthz")), {{"X-Big", QByteArray(40000, 'h')}});
+    const Answer bigHeader =
+        client.get(serve.url(QStringLiteral("/healthz")), {{"X-Big", QByteArray(40000, 'h')}});
     EXPECT_GE(bigHeader.status, 400);
     const Answer bigBody = client.post(serve.url(QStringLiteral("/capture")), QByteArray(100 * 1024, ' '));
     EXPECT_EQ(bigBody.status, 413);
