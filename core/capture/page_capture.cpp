@@ -64,6 +64,14 @@ void PageCapture::start() {
     }
     m_started = true;
     m_clock.start();
+    if (m_guard) {
+        // What needs no lookup is refused before the browser is even started; a name is looked up once
+        // the page's limit runs (navigate).
+        if (std::optional<QString> refusal = CheckLiteral(QUrl(m_options.url), m_guard->policy())) {
+            QTimer::singleShot(0, this, [this, why = *refusal] { fail(ErrorKind::ForbiddenAddress, why); });
+            return;
+        }
+    }
     QString error;
     if (!m_browser.ensureStarted(&error)) {
         QTimer::singleShot(0, this, [this, error] { fail(ErrorKind::BrowserUnavailable, error); });
@@ -120,8 +128,8 @@ void PageCapture::navigate() {
         return;
     }
     if (m_guard && !m_addressChecked) {
-        // Refused before the browser is asked for anything: not every scheme's load is a request the
-        // browser would hold (file: is not).
+        // Judged before the browser loads anything: not every scheme's load is a request the browser
+        // would hold (file: is not).
         m_guard->check(QUrl(m_options.url), this, [this](const std::optional<QString>& refusal) {
             if (refusal) {
                 fail(ErrorKind::ForbiddenAddress, *refusal);
