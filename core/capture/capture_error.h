@@ -9,7 +9,7 @@ namespace lumiclip {
 enum class ErrorKind {
     None,
     InvalidAddress,      // not an address the browser can load
-    ForbiddenAddress,    // an address this run refuses (--web-only)
+    ForbiddenAddress,    // an address this run refuses (--web-only; a guarded page's private ones)
     Network,             // the page could not be fetched (DNS, refused, reset, TLS)
     HttpStatus,          // the server answered with an error status
     Timeout,             // a time limit ended it (the page's, the element's, the browser's answer)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/capture/address_policy.h"
 #include "core/capture/time_limits.h"
 
 #include <QList>
@@ -94,6 +95,8 @@ struct PageSetUp {
     // whether certificate errors are ignored.
     QString proxy;
     bool ignoreHttpsErrors = false;
+    // Which addresses the page, its redirects and every request it makes may reach (unguarded: any).
+    AddressPolicy addresses;
 
     bool operator==(const PageSetUp&) const = default;
 };

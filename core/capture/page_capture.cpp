@@ -1,6 +1,7 @@
 #include "core/capture/page_capture.h"
 
 #include "core/browser/browser.h"
+#include "core/capture/address_policy.h"
 #include "core/capture/page_scripts.h"
 #include "core/capture/page_target.h"
 #include "core/capture/target_pool.h"
@@ -46,6 +47,9 @@ PageCapture::PageCapture(Browser& browser, CaptureRequest options, QObject* pare
     });
     connect(&m_watcher, &ReadyWatcher::probeWanted, this, &PageCapture::probeElement);
     connect(&m_watcher, &ReadyWatcher::expressionWanted, this, &PageCapture::probeExpression);
+    if (m_options.page.addresses.guarded) {
+        m_guard = new AddressGuard(m_options.page.addresses, this);
+    }
 }
 
 PageCapture::~PageCapture() = default;
@@ -60,6 +64,14 @@ void PageCapture::start() {
     }
     m_started = true;
     m_clock.start();
+    if (m_guard) {
+        // What needs no lookup is refused before the browser is even started; a name is looked up once
+        // the page's limit runs (navigate).
+        if (std::optional<QString> refusal = CheckLiteral(QUrl(m_options.url), m_guard->policy())) {
+            QTimer::singleShot(0, this, [this, why = *refusal] { fail(ErrorKind::ForbiddenAddress, why); });
+            return;
+        }
+    }
     QString error;
     if (!m_browser.ensureStarted(&error)) {
         QTimer::singleShot(0, this, [this, error] { fail(ErrorKind::BrowserUnavailable, error); });
@@ -87,6 +99,7 @@ void PageCapture::start() {
     });
     connect(m_target, &PageTarget::failed, this, [this](const CaptureError& why) { fail(why); });
     connect(m_target, &PageTarget::pageEvent, this, &PageCapture::onPageEvent);
+    connect(m_target, &PageTarget::requestHeld, this, &PageCapture::answerFetch);
     connect(m_target, &PageTarget::ready, this, &PageCapture::navigate);
     if (!prepared) {
         m_target->open(m_options, coldBrowser ? m_options.limits.browserStartMs : remainingMs());
@@ -112,6 +125,19 @@ int PageCapture::remainingMs() const {
 
 void PageCapture::navigate() {
     if (m_finished) {
+        return;
+    }
+    if (m_guard && !m_addressChecked) {
+        // Judged before the browser loads anything: not every scheme's load is a request the browser
+        // would hold (file: is not).
+        m_guard->check(QUrl(m_options.url), this, [this](const std::optional<QString>& refusal) {
+            if (refusal) {
+                fail(ErrorKind::ForbiddenAddress, *refusal);
+                return;
+            }
+            m_addressChecked = true;
+            navigate();
+        });
         return;
     }
     if (!m_options.page.cookies.isEmpty() && !m_cookiesSet) {
@@ -204,9 +230,6 @@ void PageCapture::handlePageEvent(const QString& method, const QJsonObject& para
                                       params.value(QStringLiteral("delay")).toDouble());
     } else if (method == QStringLiteral("Page.frameClearedScheduledNavigation")) {
         m_watcher.scheduledNavigationCleared(params.value(QStringLiteral("frameId")).toString());
-    } else if (method == QStringLiteral("Fetch.requestPaused") ||
-               method == QStringLiteral("Fetch.authRequired")) {
-        answerFetch(method, params);
     } else if (method == QStringLiteral("Network.responseReceived")) {
         if (params.value(QStringLiteral("type")).toString() == QStringLiteral("Document") &&
             params.value(QStringLiteral("frameId")).toString() == m_target->targetId()) {

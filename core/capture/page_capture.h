@@ -14,7 +14,9 @@
 
 namespace lumiclip {
 
+class AddressGuard;
 class Browser;
+class CdpSession;
 class PageTarget;
 class TargetPool;
 
@@ -79,8 +81,9 @@ private:
                   std::function<void(const QJsonObject& result)> done);
     void onPageEvent(const QString& method, const QJsonObject& params);
     void handlePageEvent(const QString& method, const QJsonObject& params);
-    // Lets a request held for a possible challenge go, or answers the challenge.
-    void answerFetch(const QString& method, const QJsonObject& params);
+    // Lets a held request go once its address is allowed, or fails it (and with it the capture, when it
+    // is the page's own document); answers a challenge. On the session the request came from.
+    void answerFetch(CdpSession* from, const QString& method, const QJsonObject& params);
     void onStopWanted();
     void onReady(WaitEnd how);
     // One Runtime.evaluate on the page (promises awaited); a failed call fails the capture.
@@ -110,6 +113,9 @@ private:
     Step m_resumeStep = Step::Fonts;
     qsizetype m_clicksDone = 0;
     bool m_cookiesSet = false;
+    // Guarded captures only: the checks of addresses, and whether the page's own has passed.
+    AddressGuard* m_guard = nullptr;
+    bool m_addressChecked = false;
     // Answers to calls made for a document that has since gone are dropped: each wait again counts one.
     int m_generation = 0;
     QString m_loaderId;

@@ -2,6 +2,7 @@
 // snapshot, and the answers to requests held for a challenge.
 #include "core/capture/page_capture.h"
 
+#include "core/capture/address_policy.h"
 #include "core/capture/page_scripts.h"
 #include "core/capture/page_target.h"
 #include "core/cdp/cdp_connection.h"
@@ -190,16 +191,49 @@ void PageCapture::prepareSnapshot(Step step) {
     }
 }
 
-void PageCapture::answerFetch(const QString& method, const QJsonObject& params) {
-    CdpSession* session = m_target ? m_target->session() : nullptr;
+void PageCapture::answerFetch(CdpSession* from, const QString& method, const QJsonObject& params) {
     const QString requestId = params.value(QStringLiteral("requestId")).toString();
-    if (!session || requestId.isEmpty()) {
+    if (!from || requestId.isEmpty() || m_finished) {
         return;
     }
     const auto ignore = [](const CdpReply&) {};
     if (method == QStringLiteral("Fetch.requestPaused")) {
-        session->call(QStringLiteral("Fetch.continueRequest"), {{QStringLiteral("requestId"), requestId}},
-                      this, ignore, remainingMs());
+        if (!m_guard) {
+            from->call(QStringLiteral("Fetch.continueRequest"), {{QStringLiteral("requestId"), requestId}},
+                       this, ignore, remainingMs());
+            return;
+        }
+        // The page's own document, the address or where it was redirected: the main frame's (whose id
+        // is its target's) document request, held on the page's own session. A frame's document is
+        // only that frame's loss.
+        const bool pageDocument =
+            from == m_target->session() &&
+            params.value(QStringLiteral("resourceType")).toString() == QStringLiteral("Document") &&
+            params.value(QStringLiteral("frameId")).toString() == m_target->targetId();
+        const QUrl url(
+            params.value(QStringLiteral("request")).toObject().value(QStringLiteral("url")).toString());
+        // Each request is judged on its own: one held behind a slow lookup holds no other.
+        m_guard->check(url, this,
+                       [this, session = QPointer<CdpSession>(from), requestId,
+                        pageDocument](const std::optional<QString>& refusal) {
+                           if (!session || m_finished) {
+                               return;  // the frame, or the whole context, has gone
+                           }
+                           const auto ignoreReply = [](const CdpReply&) {};
+                           if (!refusal) {
+                               session->call(QStringLiteral("Fetch.continueRequest"),
+                                             {{QStringLiteral("requestId"), requestId}}, this, ignoreReply,
+                                             remainingMs());
+                               return;
+                           }
+                           session->call(QStringLiteral("Fetch.failRequest"),
+                                         {{QStringLiteral("requestId"), requestId},
+                                          {QStringLiteral("errorReason"), QStringLiteral("AccessDenied")}},
+                                         this, ignoreReply, remainingMs());
+                           if (pageDocument) {
+                               fail(ErrorKind::ForbiddenAddress, *refusal);
+                           }
+                       });
         return;
     }
     // A server's challenge for the address's own host (scheme, host and port) gets the credentials;
@@ -220,10 +254,9 @@ void PageCapture::answerFetch(const QString& method, const QJsonObject& params) 
         answer.insert(QStringLiteral("username"), m_options.page.auth.left(colon));
         answer.insert(QStringLiteral("password"), m_options.page.auth.mid(colon + 1));
     }
-    session->call(
-        QStringLiteral("Fetch.continueWithAuth"),
-        {{QStringLiteral("requestId"), requestId}, {QStringLiteral("authChallengeResponse"), answer}}, this,
-        ignore, remainingMs());
+    from->call(QStringLiteral("Fetch.continueWithAuth"),
+               {{QStringLiteral("requestId"), requestId}, {QStringLiteral("authChallengeResponse"), answer}},
+               this, ignore, remainingMs());
 }
 
 }  // namespace lumiclip

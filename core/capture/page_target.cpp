@@ -177,13 +177,17 @@ void PageTarget::prepare(const CaptureRequest& options) {
         steps.append({QStringLiteral("Emulation.setTimezoneOverride"),
                       {{QStringLiteral("timezoneId"), options.page.timezone}}});
     }
-    if (!options.page.auth.isEmpty()) {
+    if (!options.page.auth.isEmpty() || options.page.addresses.guarded) {
         // Requests are held until the capture lets them go, so that a challenge can be answered, by the
-        // capture, which knows whose host it is.
-        steps.append({QStringLiteral("Fetch.enable"),
-                      {{QStringLiteral("handleAuthRequests"), true},
-                       {QStringLiteral("patterns"),
-                        QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("*")}}}}}});
+        // capture, which knows whose host it is, and so that no request leaves before its address is
+        // checked: redirects are held again, as new requests.
+        m_holdRequests = {
+            {QStringLiteral("handleAuthRequests"), !options.page.auth.isEmpty()},
+            {QStringLiteral("patterns"),
+             QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("*")},
+                                    {QStringLiteral("requestStage"), QStringLiteral("Request")}}}}};
+        steps.append({QStringLiteral("Fetch.enable"), m_holdRequests});
+        m_holdChildRequests = options.page.addresses.guarded;
     }
     if (options.page.ignoreHttpsErrors) {
         steps.append(
@@ -256,6 +260,9 @@ void PageTarget::onSessionEvent(CdpSession* from, const QString& method, const Q
         onChildAttached(params);
     } else if (method == QStringLiteral("Target.detachedFromTarget")) {
         onChildDetached(params.value(QStringLiteral("sessionId")).toString());
+    } else if (method == QStringLiteral("Fetch.requestPaused") ||
+               method == QStringLiteral("Fetch.authRequired")) {
+        emit requestHeld(from, method, params);
     } else if (method == QStringLiteral("Inspector.targetCrashed") && from == m_session) {
         fail(ErrorKind::BrowserError, QStringLiteral("the page crashed while loading"));
     } else {
@@ -284,18 +291,35 @@ void PageTarget::onChildAttached(const QJsonObject& params) {
     // The child waits for us before it runs; whatever it is, it is let go, and a failing call here
     // (a frame already gone) is no failure of the capture.
     const auto ignore = [](const CdpReply&) {};
-    if (isFrame) {
-        // Its loads count like any frame's; a frame of another site inside it attaches in turn.
+    if (isFrame || m_holdChildRequests) {
         connect(child, &CdpSession::eventReceived, this,
                 [this, child](const QString& method, const QJsonObject& childParams) {
                     onSessionEvent(child, method, childParams);
                 });
+    }
+    if (isFrame) {
+        // Its loads count like any frame's; a frame of another site inside it attaches in turn.
         child->call(QStringLiteral("Page.enable"), {}, this, ignore, m_deadline());
         child->call(QStringLiteral("Page.setLifecycleEventsEnabled"), {{QStringLiteral("enabled"), true}},
                     this, ignore, m_deadline());
         child->call(QStringLiteral("Target.setAutoAttach"), AutoAttachParams(), this, ignore, m_deadline());
     }
-    child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore, m_deadline());
+    if (!m_holdChildRequests) {
+        child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore, m_deadline());
+        return;
+    }
+    // A frame or worker in a process of its own makes its requests through its own session: they are
+    // held there as the page's are, before it runs. One whose requests cannot be held is never let go.
+    QPointer<CdpSession> guarded = child;
+    child->call(
+        QStringLiteral("Fetch.enable"), m_holdRequests, this,
+        [this, guarded, ignore](const CdpReply& reply) {
+            if (reply.ok && guarded && !m_failed) {
+                guarded->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore,
+                              m_deadline());
+            }
+        },
+        m_deadline());
 }
 
 void PageTarget::onChildDetached(const QString& sessionId) {

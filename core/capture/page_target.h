@@ -57,8 +57,13 @@ signals:
     void ready();
     // Set-up failed, the page crashed or was closed, or the browser went away.
     void failed(const lumiclip::CaptureError& error);
-    // An event of the page or of a frame in a process of its own, dialogs and attachments excepted.
+    // An event of the page or of a frame in a process of its own, dialogs, attachments and held requests
+    // excepted.
     void pageEvent(const QString& method, const QJsonObject& params);
+    // A request held for the capture (Fetch.requestPaused, Fetch.authRequired): answered on the session
+    // it came from, the page's or a frame's in a process of its own. That session may go before the
+    // answer (a frame removed).
+    void requestHeld(lumiclip::CdpSession* from, const QString& method, const QJsonObject& params);
 
 private:
     void browserCall(const QString& method, const QJsonObject& params,
@@ -81,6 +86,11 @@ private:
     QString m_targetId;
     // The browser's own user agent, when the page's languages are set without one.
     QString m_browserAgent;
+    // Fetch.enable's parameters when requests are held (credentials to give, addresses to check); empty
+    // when none are. Where addresses are checked, the requests of the frames and workers the page starts
+    // in processes of their own are held too.
+    QJsonObject m_holdRequests;
+    bool m_holdChildRequests = false;
     QPointer<CdpSession> m_session;
     QHash<QString, CdpSession*> m_childSessions;
 };

@@ -397,3 +397,92 @@ TEST_F(PageCaptureScripted, ANavigationThePageSetsOffIsFollowedAndALateRefreshIs
     EXPECT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
     EXPECT_EQ(evaluations, 1);
 }
+
+TEST_F(PageCaptureScripted, GuardedRequestsAreAnsweredOnTheirOwnSessionAndThePagesRefusedDocumentEndsIt) {
+    options.url = QStringLiteral("http://93.184.216.34/");
+    options.page.addresses.guarded = true;
+    const QString child = QStringLiteral("C");
+    const auto paused = [](const QString& id, const char* url, const char* type, const QString& frame) {
+        return QJsonObject{
+            {QStringLiteral("requestId"), id},
+            {QStringLiteral("request"), QJsonObject{{QStringLiteral("url"), QString::fromLatin1(url)}}},
+            {QStringLiteral("resourceType"), QString::fromLatin1(type)},
+            {QStringLiteral("frameId"), frame}};
+    };
+    onCall = [&](ScriptedBrowser& peer, const QJsonObject& call) {
+        if (method(call) == QStringLiteral("Runtime.runIfWaitingForDebugger")) {
+            // The frame runs, and asks for a picture of a private address and a public one.
+            peer.reply(call);
+            peer.event(QStringLiteral("Fetch.requestPaused"),
+                       paused(QStringLiteral("c1"), "http://10.0.0.1/a.png", "Image", QStringLiteral("F")),
+                       child);
+            peer.event(
+                QStringLiteral("Fetch.requestPaused"),
+                paused(QStringLiteral("c2"), "http://93.184.216.34/b.png", "Image", QStringLiteral("F")),
+                child);
+            return true;
+        }
+        return false;
+    };
+    onNavigate = [&](ScriptedBrowser& peer, const QJsonObject& call) {
+        peer.reply(call, {{QStringLiteral("frameId"), kTarget}, {QStringLiteral("loaderId"), kLoader}});
+        peer.event(
+            QStringLiteral("Target.attachedToTarget"),
+            {{QStringLiteral("sessionId"), child},
+             {QStringLiteral("targetInfo"), QJsonObject{{QStringLiteral("type"), QStringLiteral("iframe")}}}},
+            kSession);
+        // A frame's document of a private address is that frame's loss only; the page's own, redirected
+        // to the metadata service, ends the capture.
+        peer.event(QStringLiteral("Fetch.requestPaused"),
+                   paused(QStringLiteral("p1"), "http://127.0.0.1/", "Document", QStringLiteral("F")),
+                   kSession);
+        QTimer::singleShot(200, &peer, [&peer, paused] {
+            peer.event(QStringLiteral("Fetch.requestPaused"),
+                       paused(QStringLiteral("p2"), "http://169.254.169.254/latest/", "Document", kTarget),
+                       kSession);
+        });
+    };
+    ASSERT_TRUE(run());
+    const PageCaptureOutcome& outcome = capture->outcome();
+    EXPECT_EQ(outcome.errorKind, ErrorKind::ForbiddenAddress);
+    EXPECT_EQ(outcome.error, QStringLiteral("169.254.169.254 is a private address"));
+
+    // The page's requests are held at the request stage, and so are the frame's before it runs.
+    const QList<QJsonObject> enabled = peer().callsOf(QStringLiteral("Fetch.enable"));
+    ASSERT_EQ(enabled.size(), 2);
+    EXPECT_EQ(enabled[0].value(QStringLiteral("sessionId")).toString(), kSession);
+    EXPECT_EQ(enabled[1].value(QStringLiteral("sessionId")).toString(), child);
+    const QStringList sent = methodsSent();
+    EXPECT_LT(sent.lastIndexOf(QStringLiteral("Fetch.enable")),
+              sent.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger")));
+    QHash<QString, QString> answers;  // request id: "method on session"
+    for (const QJsonObject& call : peer().calls()) {
+        if (method(call).startsWith(QStringLiteral("Fetch.")) &&
+            method(call) != QStringLiteral("Fetch.enable")) {
+            QString how =
+                method(call) + QLatin1Char(' ') + call.value(QStringLiteral("sessionId")).toString();
+            if (method(call) == QStringLiteral("Fetch.failRequest")) {
+                how += QLatin1Char(' ') + params(call).value(QStringLiteral("errorReason")).toString();
+            }
+            answers.insert(params(call).value(QStringLiteral("requestId")).toString(), how);
+        }
+    }
+    EXPECT_EQ(answers.value(QStringLiteral("c1")), QStringLiteral("Fetch.failRequest C AccessDenied"));
+    EXPECT_EQ(answers.value(QStringLiteral("c2")), QStringLiteral("Fetch.continueRequest C"));
+    EXPECT_EQ(answers.value(QStringLiteral("p1")), QStringLiteral("Fetch.failRequest S AccessDenied"));
+    EXPECT_EQ(answers.value(QStringLiteral("p2")), QStringLiteral("Fetch.failRequest S AccessDenied"));
+}
+
+TEST_F(PageCaptureScripted, AGuardedAddressThatIsPrivateIsNeverLoaded) {
+    options.url = QStringLiteral("http://0x7f.1:8080/");
+    options.page.addresses.guarded = true;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(capture->outcome().errorKind, ErrorKind::ForbiddenAddress);
+    EXPECT_EQ(browser->connection(), nullptr);  // not even started
+    // Unguarded, nothing is held and nothing is refused.
+    options.page.addresses = AddressPolicy{};
+    onNavigate = [this](ScriptedBrowser& peer, const QJsonObject& call) { navigateAndLoad(peer, call); };
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(capture->outcome().ok) << capture->outcome().error.toStdString();
+    EXPECT_TRUE(peer().callsOf(QStringLiteral("Fetch.enable")).isEmpty());
+}
