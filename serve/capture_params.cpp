@@ -173,15 +173,15 @@ std::optional<CaptureParams> ParseCaptureParams(const Params& params, const Serv
         return std::nullopt;
     }
     const QUrl url(AddressFromUserInput(address), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) {
-        *error = fault(400, "invalid_address",
-                       QStringLiteral("\"%1\" is not an address").arg(PrintableText(address)));
-        return std::nullopt;
-    }
-    if (url.scheme() != QStringLiteral("http") && url.scheme() != QStringLiteral("https")) {
+    if (url.isValid() && url.scheme() != QStringLiteral("http") && url.scheme() != QStringLiteral("https")) {
         *error =
             fault(403, "forbidden_address",
                   QStringLiteral("only http and https addresses are captured, not %1:").arg(url.scheme()));
+        return std::nullopt;
+    }
+    if (!url.isValid() || url.host().isEmpty()) {
+        *error = fault(400, "invalid_address",
+                       QStringLiteral("\"%1\" is not an address").arg(PrintableText(address)));
         return std::nullopt;
     }
     const QString requestError = CheckCaptureRequest(capture.request, kCommandLineProfile);

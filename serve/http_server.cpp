@@ -94,6 +94,9 @@ HttpAnswer plain(int status, const QByteArray& json) {
     return answer;
 }
 
+// A body up to this many times the largest is read to its end before it is refused.
+constexpr qint64 kDrainFactor = 16;
+
 HttpAnswer tooLargeAnswer(qint64 maxBody) {
     return plain(413, QByteArrayLiteral(R"({"error": "the request body is larger than )") +
                           QByteArray::number(maxBody) +
@@ -322,36 +325,45 @@ int HttpServer::handle(MHD_Connection* connection, const char* url, const char* 
     if (!exchange->headSeen) {
         // The first call comes with the head alone; the body, if any, and a last empty call follow.
         exchange->headSeen = true;
-        {
-            std::lock_guard lock(m_watchedMutex);
-            if (auto found = m_watched.find(connection); found != m_watched.end()) {
-                // The head is in: a body that may follow is bounded by its size, not by the watchdog.
-                found->second->requestIn = true;
-            }
-        }
-        // A body announced larger than the server takes is refused before it is read.
+        // A body announced larger than the server takes is refused. One not much larger is read and
+        // dropped first: a connection closed on a client still sending would lose it the answer.
         const char* declared = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
         if (declared) {
             bool ok = false;
             const qint64 length = QByteArray(declared).trimmed().toLongLong(&ok);
             exchange->tooLarge = !ok || length > m_limits.maxBody;
-        }
-        if (exchange->tooLarge) {
-            exchange->dispatched = true;
-            exchange->queued = true;
-            return queue(connection, tooLargeAnswer(m_limits.maxBody));
+            if (exchange->tooLarge && (!ok || length > kDrainFactor * m_limits.maxBody)) {
+                exchange->dispatched = true;
+                exchange->queued = true;
+                return queue(connection, tooLargeAnswer(m_limits.maxBody));
+            }
         }
         return MHD_YES;
     }
     if (*uploadDataSize > 0) {
         const qint64 size = static_cast<qint64>(*uploadDataSize);
+        *uploadDataSize = 0;
+        if (exchange->tooLarge) {
+            return MHD_YES;  // dropped; the answer is a 413
+        }
         if (exchange->body.size() + size > m_limits.maxBody) {
             // A body without a length that runs over: the connection is dropped rather than read on.
             return MHD_NO;
         }
         exchange->body.append(uploadData, static_cast<qsizetype>(size));
-        *uploadDataSize = 0;
         return MHD_YES;
+    }
+    {
+        std::lock_guard lock(m_watchedMutex);
+        if (auto found = m_watched.find(connection); found != m_watched.end()) {
+            // The whole request is in: from now on the answer is the server's to make.
+            found->second->requestIn = true;
+        }
+    }
+    if (exchange->tooLarge) {
+        exchange->dispatched = true;
+        exchange->queued = true;
+        return queue(connection, tooLargeAnswer(m_limits.maxBody));
     }
     HttpRequest request;
     request.method = QByteArray(method);

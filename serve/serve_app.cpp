@@ -415,7 +415,8 @@ void ServeApp::shutDown() {
     std::fprintf(stderr, "lumiclip-serve: stopping: %d capture(s) in flight\n", m_coalescer->inFlight());
     m_http->stopListening();
     if (m_coalescer->inFlight() == 0) {
-        finishShutDown();
+        // From the event loop: whoever asked is waiting for stopped() by then.
+        QTimer::singleShot(0, this, &ServeApp::finishShutDown);
         return;
     }
     connect(m_coalescer, &CaptureCoalescer::drained, this, &ServeApp::finishShutDown);

@@ -58,12 +58,13 @@ public:
         if (!args.contains(QStringLiteral("--settings"))) {
             all += {QStringLiteral("--settings"), m_home + QStringLiteral("/Lumiclip.ini")};
         }
+        m_process.setReadChannel(QProcess::StandardError);
         m_process.start(QStringLiteral(LUMICLIP_SERVE_PATH), all + args);
         QElapsedTimer clock;
         clock.start();
         static const QRegularExpression listening(QStringLiteral("listening on http://127.0.0.1:(\\d+)/"));
         while (clock.elapsed() < 30000 && m_process.state() != QProcess::NotRunning) {
-            m_process.waitForReadyReadStandardError(200);
+            m_process.waitForReadyRead(200);
             m_err += m_process.readAllStandardError();
             const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_err));
             if (match.hasMatch()) {

@@ -82,6 +82,7 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     EXPECT_EQ(hit.body, miss.body);
     EXPECT_EQ(pages->hits(QStringLiteral("/green")), 1);
 
+    // A hit too: the second.
     const Answer unchanged = client.get(asked, {{"If-None-Match", miss.header("etag")}});
     EXPECT_EQ(unchanged.status, 304);
     EXPECT_TRUE(unchanged.body.isEmpty());
@@ -97,7 +98,7 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     EXPECT_EQ(health.status, 200);
     const Answer metrics = client.get(serve.url(QStringLiteral("/metrics")));
     EXPECT_EQ(metrics.status, 200);
-    EXPECT_TRUE(metrics.body.contains("lumiclip_serve_cache_hits_total 1")) << metrics.body.toStdString();
+    EXPECT_TRUE(metrics.body.contains("lumiclip_serve_cache_hits_total 2")) << metrics.body.toStdString();
     EXPECT_TRUE(metrics.body.contains("lumiclip_serve_requests_total{code=\"200\"}"));
     EXPECT_TRUE(metrics.body.contains("lumiclip_serve_capture_seconds_count"));
 
