@@ -1,6 +1,7 @@
 #include "serve/serve_app.h"
 
 #include "core/browser/browser.h"
+#include "core/browser/local_browser_launcher.h"
 #include "core/browser/remote_browser_launcher.h"
 #include "core/capture/address_policy.h"
 #include "core/engine/capture_service.h"
@@ -108,7 +109,14 @@ ServeApp::~ServeApp() {
 bool ServeApp::start(QString* error) {
     QList<BrowserEndpoints::Endpoint> endpoints;
     if (m_options.browsers.isEmpty()) {
-        m_browsers.push_back(std::make_unique<Browser>());
+        // A page's checked requests are those of its own target: a popup would be a page of its own,
+        // and a shared worker belongs to no page, so neither would be checked. Guarded, there are none.
+        QStringList switches;
+        if (m_options.addresses.guarded && !m_options.addresses.allowPrivate) {
+            switches = {QStringLiteral("--block-new-web-contents"),
+                        QStringLiteral("--disable-blink-features=SharedWorker")};
+        }
+        m_browsers.push_back(std::make_unique<Browser>(std::make_unique<LocalBrowserLauncher>(switches)));
         endpoints.append({m_browsers.back().get(), QString()});
     }
     for (const QString& address : std::as_const(m_options.browsers)) {

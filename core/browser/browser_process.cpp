@@ -139,7 +139,8 @@ BrowserProcess::~BrowserProcess() {
     stop();
 }
 
-bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) {
+bool BrowserProcess::start(const BrowserExecutable& executable, QString* error,
+                           const QStringList& extraArguments) {
     if (executable.path.isEmpty()) {
         *error = QStringLiteral("no browser found: install chromium-headless-shell (or chromium)");
         return false;
@@ -184,6 +185,7 @@ bool BrowserProcess::start(const BrowserExecutable& executable, QString* error) 
         QStringLiteral("--disable-backgrounding-occluded-windows"),
         QStringLiteral("--user-data-dir=") + m_profileDir,
     };
+    args += extraArguments;
     if (!executable.isHeadlessShell) {
         args.prepend(QStringLiteral("--headless=new"));
     }

@@ -31,7 +31,8 @@ public:
 
     // On success our pipe ends are available from takeWriteFd()/takeReadFd(). From the first start on,
     // SIGPIPE is ignored in this process: a write to a dead browser fails with EPIPE instead.
-    bool start(const BrowserExecutable& executable, QString* error);
+    // extraArguments go after our own (switches the program that starts it wants for all its pages).
+    bool start(const BrowserExecutable& executable, QString* error, const QStringList& extraArguments = {});
     int takeWriteFd();
     int takeReadFd();
     pid_t pid() const { return m_pid; }

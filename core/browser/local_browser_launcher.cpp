@@ -53,7 +53,7 @@ CdpTransport* LocalBrowserLauncher::launch(QString* error) {
     stop();
     m_executable = FindBrowserExecutable();
     auto process = std::make_unique<BrowserProcess>();
-    if (!process->start(m_executable, error)) {
+    if (!process->start(m_executable, error, m_extraArguments)) {
         return nullptr;
     }
     rememberGroup(process->pid());

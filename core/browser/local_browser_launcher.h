@@ -12,7 +12,9 @@ namespace lumiclip {
 // whichever way it ends.
 class LocalBrowserLauncher final : public BrowserLauncher {
 public:
-    LocalBrowserLauncher() = default;
+    // extraArguments: switches for the whole browser, after our own.
+    explicit LocalBrowserLauncher(QStringList extraArguments = {})
+        : m_extraArguments(std::move(extraArguments)) {}
     ~LocalBrowserLauncher() override;
 
     CdpTransport* launch(QString* error) override;
@@ -26,6 +28,7 @@ public:
 
 private:
     BrowserExecutable m_executable;
+    QStringList m_extraArguments;
     std::unique_ptr<BrowserProcess> m_process;
 };
 

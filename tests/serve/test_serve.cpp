@@ -306,3 +306,25 @@ TEST_F(Serve, ATermSignalLetsTheCapturesInFlightFinishAndLeavesNoBrowser) {
     EXPECT_EQ(serve.stop(0), 0) << serve.err().toStdString();
     EXPECT_TRUE(waitUntil([&] { return countProcessesMatching(serve.runtimeDir()) == 0; }, 5000));
 }
+
+TEST_F(Serve, NeitherAPopupNorASharedWorkerOfAPageReachesAPrivateAddress) {
+    // Both live outside the page's own target, where its requests are checked: the server's browser
+    // has neither.
+    TestHttpServer other;
+    other.routeHtml(QStringLiteral("/popup"), "<html><body>popup</body></html>");
+    pages->routeHtml(QStringLiteral("/opener"),
+                     QByteArrayLiteral("<html><body style='background:rgb(0,160,0)'><script>"
+                                       "window.open('") +
+                         other.url(QStringLiteral("/popup")).toUtf8() +
+                         QByteArrayLiteral("');"
+                                           "try { new SharedWorker(URL.createObjectURL(new Blob(["
+                                           "\"fetch('") +
+                         other.url(QStringLiteral("/shared")).toUtf8() +
+                         QByteArrayLiteral("')\"], {type: 'text/javascript'}))); } catch (e) {}"
+                                           "</script></body></html>"));
+    ASSERT_TRUE(serve.start(allowPages())) << serve.err().toStdString();
+    const Answer answer = client.get(serve.capture(pages->url(QStringLiteral("/opener")),
+                                                   {{QStringLiteral("delay"), QStringLiteral("1500")}}));
+    EXPECT_EQ(answer.status, 200) << answer.body.toStdString();
+    EXPECT_EQ(other.totalHits(), 0);
+}
