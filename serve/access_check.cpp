@@ -9,7 +9,7 @@ namespace lumiclip {
 namespace {
 
 // A key or a list of tokens has no need to be larger; a bigger file is a mistake (the wrong file named).
-constexpr qint64 kMaxSecretFileBytes = 64 * 1024;
+constexpr qint64 kMaxSecretFileBytes = qint64{64} * 1024;
 
 std::optional<QByteArray> ReadSecretFile(const QString& path, const char* what, QString* error) {
     QFile file(path);

@@ -2,6 +2,7 @@
 
 #include "core/capture/user_address.h"
 #include "core/engine/option_table.h"
+#include "core/image/image_format.h"
 #include "core/settings/capture_settings.h"
 
 #include <QCryptographicHash>
@@ -94,7 +95,7 @@ std::optional<ServiceDefaults> LoadServiceDefaults(const QString& path, QString*
     hash.addData(QByteArrayLiteral("lumiclip-serve " LUMICLIP_VERSION "\n"));
     QFile settingsFile(file);
     if (settingsFile.open(QIODevice::ReadOnly)) {
-        hash.addData(settingsFile.read(1024 * 1024));
+        hash.addData(settingsFile.read(qint64{1024} * 1024));
     }
     defaults.fingerprint = hash.result().toHex();
     return defaults;
@@ -211,6 +212,11 @@ std::optional<CaptureParams> ParseCaptureParams(const Params& params, const Serv
     return capture;
 }
 
+const ImageFormat& RequestedFormat(const CaptureRequest& request) {
+    const ImageFormat* format = FindImageFormat(request.image.format);
+    return format ? *format : kImageFormats.front();
+}
+
 bool ParamsFromJson(const QByteArray& body, Params* params, QString* error) {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
@@ -242,7 +248,7 @@ bool ParamsFromJson(const QByteArray& body, Params* params, QString* error) {
     };
     for (auto it = object.begin(); it != object.end(); ++it) {
         const QJsonArray values = it.value().isArray() ? it.value().toArray() : QJsonArray{it.value()};
-        for (const QJsonValue& value : values) {
+        for (const auto& value : values) {
             QString given;
             if (!text(value, &given)) {
                 *error = QStringLiteral("%1: a value must be a string, a number or true/false").arg(it.key());

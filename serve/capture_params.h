@@ -11,6 +11,8 @@
 
 namespace lumiclip {
 
+struct ImageFormat;
+
 using Params = QList<QPair<QString, QString>>;
 
 // What every capture of the service starts from: the settings file's defaults, and what tells them
@@ -53,6 +55,9 @@ std::optional<CaptureParams> ParseCaptureParams(const Params& params, const Serv
 // The parameters of a JSON object posted to /capture: strings, numbers and booleans as values, an
 // array for a parameter given several times. false with *error for anything else.
 bool ParamsFromJson(const QByteArray& body, Params* params, QString* error);
+
+// The format of the image a request makes (its name is one of the table's once the request is checked).
+const ImageFormat& RequestedFormat(const CaptureRequest& request);
 
 // The longest address the service takes, in bytes.
 inline constexpr qsizetype kMaxAddressBytes = 8192;

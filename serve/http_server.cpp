@@ -141,7 +141,6 @@ HttpServer::~HttpServer() {
 
 bool HttpServer::start(const QHostAddress& address, quint16 port, QString* error) {
     sockaddr_storage storage{};
-    socklen_t length = 0;
     unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
     if (address.protocol() == QAbstractSocket::IPv6Protocol) {
         auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
@@ -149,16 +148,13 @@ bool HttpServer::start(const QHostAddress& address, quint16 port, QString* error
         in6->sin6_port = htons(port);
         const Q_IPV6ADDR bytes = address.toIPv6Address();
         std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
-        length = sizeof *in6;
         flags |= MHD_USE_IPv6;
     } else {
         auto* in4 = reinterpret_cast<sockaddr_in*>(&storage);
         in4->sin_family = AF_INET;
         in4->sin_port = htons(port);
         in4->sin_addr.s_addr = htonl(address.toIPv4Address());
-        length = sizeof *in4;
     }
-    Q_UNUSED(length);
     using Access = MHD_Result (*)(void*, MHD_Connection*, const char*, const char*, const char*, const char*,
                                   size_t*, void**);
     using Completed = void (*)(void*, MHD_Connection*, void**, MHD_RequestTerminationCode);

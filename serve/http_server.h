@@ -32,8 +32,8 @@ struct HttpLimits {
     // A connection with nothing to do (between requests, or answering a client that reads nothing).
     unsigned idleSeconds = 30;
     // Memory per connection: the request line and headers must fit in half of it.
-    size_t connectionMemory = 32 * 1024;
-    qint64 maxBody = 64 * 1024;
+    size_t connectionMemory = size_t{32} * 1024;
+    qint64 maxBody = qint64{64} * 1024;
     unsigned threads = 2;
 };
 

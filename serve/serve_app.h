@@ -56,7 +56,7 @@ private:
                         bool headOnly, const QByteArray& ifNoneMatch, const Responder& responder);
     void answer(const Responder& responder, HttpAnswer answer);
     void answerError(const Responder& responder, int status, const QString& kind, const QString& message,
-                     QList<QPair<QByteArray, QByteArray>> headers = {});
+                     const QList<QPair<QByteArray, QByteArray>>& headers = {});
     HttpAnswer healthAnswer();
     void checkBrowser();
     void finishShutDown();

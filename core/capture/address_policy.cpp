@@ -1,7 +1,5 @@
 #include "core/capture/address_policy.h"
 
-#include <QHostInfo>
-
 #include <algorithm>
 #include <array>
 
@@ -119,7 +117,7 @@ bool IsPrivateIpv6(const Q_IPV6ADDR& a) {
     }
     struct Block {
         std::initializer_list<quint8> prefix;
-        int bits;
+        int bits = 0;
     };
     const std::array blocks{
         Block{{0x00, 0x64, 0xff, 0x9b, 0x00, 0x01}, 48},  // NAT64 for local use
@@ -154,14 +152,6 @@ QString Canonical(const QHostAddress& address) {
     QHostAddress bare = address;
     bare.setScopeId({});
     return bare.toString();
-}
-
-QString PrivateRefusal(const QString& host, const QHostAddress& address) {
-    const QString canonical = Canonical(address);
-    if (host == canonical) {
-        return QStringLiteral("%1 is a private address").arg(host);
-    }
-    return QStringLiteral("%1 resolves to %2, a private address").arg(host, canonical);
 }
 
 }  // namespace
@@ -325,12 +315,12 @@ std::optional<QString> CheckLiteral(const QUrl& url, const AddressPolicy& policy
     }
     if (host.kind == UrlHost::Kind::Address) {
         if (IsPrivateAddress(host.address)) {
-            return PrivateRefusal(written, host.address);
+            return PrivateAddressRefusal(written, host.address);
         }
         return std::nullopt;
     }
     if (IsLocalhostName(host.name)) {
-        return PrivateRefusal(host.name, QHostAddress(QHostAddress::LocalHost));
+        return PrivateAddressRefusal(host.name, QHostAddress(QHostAddress::LocalHost));
     }
     if (lookup) {
         *lookup = host.name;
@@ -338,79 +328,12 @@ std::optional<QString> CheckLiteral(const QUrl& url, const AddressPolicy& policy
     return std::nullopt;
 }
 
-AddressGuard::AddressGuard(AddressPolicy policy, QObject* parent)
-    : QObject(parent), m_policy(std::move(policy)) {
-    m_clock.start();
-    setResolver({});
-}
-
-AddressGuard::~AddressGuard() = default;
-
-void AddressGuard::setResolver(Resolver resolver) {
-    if (!resolver) {
-        resolver = [](const QString& name, QObject* context, std::function<void(const QHostInfo&)> resolved) {
-            QHostInfo::lookupHost(name, context, std::move(resolved));
-        };
+QString PrivateAddressRefusal(const QString& host, const QHostAddress& address) {
+    const QString canonical = Canonical(address);
+    if (host == canonical) {
+        return QStringLiteral("%1 is a private address").arg(host);
     }
-    m_resolver = std::move(resolver);
-    m_cache.clear();
-}
-
-void AddressGuard::check(const QUrl& url, QObject* context, Verdict done) {
-    QString name;
-    if (std::optional<QString> refusal = CheckLiteral(url, m_policy, &name); refusal || name.isEmpty()) {
-        done(refusal);
-        return;
-    }
-    const auto cached = m_cache.constFind(name);
-    if (cached != m_cache.cend() && cached->expiresAt > m_clock.elapsed()) {
-        done(judge(name, *cached));
-        return;
-    }
-    QList<Waiter>& waiting = m_pending[name];
-    waiting.append(Waiter{context, std::move(done)});
-    if (waiting.size() == 1) {
-        m_resolver(name, this, [this, name](const QHostInfo& info) { resolved(name, info); });
-    }
-}
-
-void AddressGuard::resolved(const QString& name, const QHostInfo& info) {
-    Resolution resolution;
-    resolution.addresses = info.addresses();
-    if (info.error() != QHostInfo::NoError || resolution.addresses.isEmpty()) {
-        resolution.addresses.clear();
-        resolution.error = info.errorString();
-    }
-    resolution.expiresAt = m_clock.elapsed() + kCacheMs;
-    if (m_cache.size() >= kCacheEntries) {
-        m_cache.removeIf(
-            [now = m_clock.elapsed()](const auto& entry) { return entry.value().expiresAt <= now; });
-        if (m_cache.size() >= kCacheEntries) {
-            m_cache.clear();
-        }
-    }
-    m_cache.insert(name, resolution);
-    const std::optional<QString> verdict = judge(name, resolution);
-    const QList<Waiter> waiting = m_pending.take(name);
-    for (const Waiter& waiter : waiting) {
-        if (waiter.context) {
-            waiter.done(verdict);
-        }
-    }
-}
-
-std::optional<QString> AddressGuard::judge(const QString& name, const Resolution& resolution) {
-    if (resolution.addresses.isEmpty()) {
-        return resolution.error.isEmpty()
-                   ? QStringLiteral("%1 does not resolve to any address").arg(name)
-                   : QStringLiteral("%1 does not resolve to any address (%2)").arg(name, resolution.error);
-    }
-    for (const QHostAddress& address : resolution.addresses) {
-        if (IsPrivateAddress(address)) {
-            return PrivateRefusal(name, address);
-        }
-    }
-    return std::nullopt;
+    return QStringLiteral("%1 resolves to %2, a private address").arg(host, canonical);
 }
 
 }  // namespace lumiclip

@@ -3,6 +3,7 @@
 #include "core/capture/page_capture.h"
 
 #include "core/capture/address_policy.h"
+#include "core/capture/address_guard.h"
 #include "core/capture/page_scripts.h"
 #include "core/capture/page_target.h"
 #include "core/cdp/cdp_connection.h"

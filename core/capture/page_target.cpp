@@ -285,9 +285,10 @@ void PageTarget::onChildAttached(const QJsonObject& params) {
     }
     auto* child = new CdpSession(connection, sessionId, this);
     m_childSessions.insert(sessionId, child);
-    const bool isFrame =
-        params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("type")).toString() ==
-        QStringLiteral("iframe");
+    const QString type =
+        params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("type")).toString();
+    const bool isFrame = type == QStringLiteral("iframe");
+    const bool dedicatedWorker = type == QStringLiteral("worker");
     // The child waits for us before it runs; whatever it is, it is let go, and a failing call here
     // (a frame already gone) is no failure of the capture.
     const auto ignore = [](const CdpReply&) {};
@@ -313,8 +314,13 @@ void PageTarget::onChildAttached(const QJsonObject& params) {
     QPointer<CdpSession> guarded = child;
     child->call(
         QStringLiteral("Fetch.enable"), m_holdRequests, this,
-        [this, guarded, ignore](const CdpReply& reply) {
-            if (reply.ok && guarded && !m_failed) {
+        [this, guarded, ignore, dedicatedWorker](const CdpReply& reply) {
+            // A dedicated worker has no Fetch domain of its own: its requests go out through its
+            // frame's, where they are held with the page's.
+            const bool heldByItsFrame = !reply.ok && dedicatedWorker &&
+                                        reply.failure == CdpFailure::Refused &&
+                                        reply.error.contains(QStringLiteral("wasn't found"));
+            if ((reply.ok || heldByItsFrame) && guarded && !m_failed) {
                 guarded->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, this, ignore,
                               m_deadline());
             }

@@ -201,19 +201,27 @@ TEST_F(AddressGuardBrowser, WorkersAndBeaconsAskThroughTheGuardToo) {
         js.body = "fetch('" + fetched.toUtf8() + "').catch(() => {});";
         return js;
     };
-    a->route(QStringLiteral("/worker.js"), script(OnB(QStringLiteral("/from-worker"))));
+    HttpResponse worker = script(OnB(QStringLiteral("/from-worker")));
+    worker.body.replace(".catch(() => {});", ".catch(() => {}).finally(() => postMessage('asked'));");
+    a->route(QStringLiteral("/worker.js"), worker);
     HttpResponse serviceWorker = script(OnB(QStringLiteral("/from-service-worker")));
     serviceWorker.body += "self.addEventListener('install', () => fetch('" +
                           OnB(QStringLiteral("/from-install")).toUtf8() + "').catch(() => {}));";
     a->route(QStringLiteral("/service-worker.js"), serviceWorker);
     a->routeHtml(QStringLiteral("/workers"),
-                 "<html><body><script>new Worker('/worker.js');"
-                 "navigator.serviceWorker.register('/service-worker.js').catch(() => {});"
+                 "<html><body><script>"
+                 "new Worker('/worker.js').onmessage = () => { window.workerAsked = true; };"
+                 // Registered, then installed (its install handler asks as it runs).
+                 "navigator.serviceWorker.register('/service-worker.js').then((r) => new Promise((done) => {"
+                 "  const w = r.installing;"
+                 "  if (!w) return done();"
+                 "  w.addEventListener('statechange', () => { if (w.state !== 'installing') done(); });"
+                 "})).catch(() => {}).then(() => { window.registered = true; });"
                  "navigator.sendBeacon('" +
                      OnB(QStringLiteral("/beacon")).toUtf8() + "', 'x');</script></body></html>");
-    // Until the workers have been fetched and had their time to ask.
-    options.wait.expression = QStringLiteral("performance.getEntriesByType('resource').length >= 1");
-    options.wait.delayMs = 1500;
+    // Until each worker has asked (and been answered, or refused), with a little time for the beacon.
+    options.wait.expression = QStringLiteral("window.workerAsked === true && window.registered === true");
+    options.wait.delayMs = 500;
     const int before = b->totalHits();
     const PageCaptureOutcome outcome = capture(OnA(QStringLiteral("/workers")));
     ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();

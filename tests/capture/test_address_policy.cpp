@@ -1,6 +1,6 @@
 // Which addresses a guarded page may reach, decided without the browser: the ranges, the spellings of
 // hosts, --allow, and the guard's lookups with a resolver played by the test.
-#include "core/capture/address_policy.h"
+#include "core/capture/address_guard.h"
 
 #include "support/test_util.h"
 
