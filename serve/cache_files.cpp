@@ -90,22 +90,6 @@ int openTemporary(int dirFd, std::string_view key, std::string* name) {
     return -1;
 }
 
-bool writeAll(int fd, const char* data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // mkdir -p, each folder it makes private to this user; folders that exist keep their permissions (the
 // operator's home among them). 0 or an errno.
 int makeFolders(const QByteArray& path) {

@@ -51,9 +51,6 @@ bool isTemporaryName(std::string_view name);
 // A new temporary file for the key, ours alone (O_EXCL), which nobody else may read. -1 with errno set.
 int openTemporary(int dirFd, std::string_view key, std::string* name);
 
-// Writes all of it, through short writes and interruptions; false with errno set.
-bool writeAll(int fd, const char* data, qsizetype size);
-
 // mkdir -p, each folder it makes private to this user; folders that exist keep their permissions (the
 // operator's home among them). 0 or an errno.
 int makeFolders(const QByteArray& path);

@@ -1,5 +1,6 @@
 #include "serve/thumb_cache.h"
 
+#include "core/image/image_writer.h"
 #include "serve/cache_files.h"
 
 #include <QCryptographicHash>
@@ -242,7 +243,7 @@ bool ThumbCache::store(QByteArrayView key, const QByteArray& bytes, QByteArrayVi
     // The file's modification time is when it was stored, by the cache's clock: after a restart it is
     // the entry's age without reading the file.
     const timespec times[2] = {{static_cast<time_t>(now), 0}, {static_cast<time_t>(now), 0}};
-    if (!writeAll(fd, bytes.constData(), bytes.size()) || ::futimens(fd, times) != 0 || ::fsync(fd) != 0)
+    if (!WriteAllBytes(fd, bytes.constData(), bytes.size()) || ::futimens(fd, times) != 0 || ::fsync(fd) != 0)
         code = errno;
     if (::close(fd) != 0 && code == 0)
         code = errno;

@@ -33,24 +33,6 @@ int openTemporaryBeside(const QByteArray& target, QByteArray* temporary) {
     return -1;
 }
 
-bool writeAll(int fd, const char* data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // Whether the system's protected-links rule keeps others from following the link at path: it lies in
 // a folder that everybody may write and that has the sticky bit, and belongs neither to the one who
 // follows it nor to the folder's owner. Resolving links ourselves must not lift that protection.
@@ -88,7 +70,7 @@ int writeIntoSpecialFile(const QByteArray& path, const QByteArray& bytes, bool n
     if (flags >= 0) {
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
-    int code = writeAll(fd, bytes.constData(), bytes.size()) ? 0 : errno;
+    int code = WriteAllBytes(fd, bytes.constData(), bytes.size()) ? 0 : errno;
     if (::close(fd) != 0 && code == 0) {
         code = errno;
     }
@@ -155,7 +137,7 @@ int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes, LinkR
     }
     // A full disk may show only at the flush or the close, so both are checked before the rename.
     int code = 0;
-    if (!writeAll(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0) {
+    if (!WriteAllBytes(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0) {
         code = errno;
     }
     if (::close(fd) != 0 && code == 0) {
@@ -168,6 +150,24 @@ int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes, LinkR
         ::unlink(temporary.constData());
     }
     return code;
+}
+
+bool WriteAllBytes(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 }  // namespace lumiclip

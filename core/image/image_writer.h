@@ -32,4 +32,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 // of the call that failed (ENOSPC for a full disk, EROFS, EACCES, ...).
 int WriteFileAtomicallyErrno(const QString& path, const QByteArray& bytes, LinkRule links = LinkRule::Follow);
 
+// Writes all of it to the descriptor, through short writes and interruptions; false with errno set.
+bool WriteAllBytes(int fd, const char* data, qsizetype size);
+
 }  // namespace lumiclip
