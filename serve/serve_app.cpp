@@ -172,6 +172,19 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
         answer(responder, std::move(health));
         return;
     }
+    if (path == "/") {
+        // A page a browser opens, which cannot send a token; it asks for one for its captures.
+        HttpAnswer page;
+        page.headers = {{"Content-Type", "text/html; charset=utf-8"},
+                        {"Cache-Control", "no-cache"},
+                        {"Content-Security-Policy",
+                         "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                         "img-src 'self' blob:; connect-src 'self'; form-action 'self'"}};
+        page.body = FrontPage(m_access.needsToken(), m_access.needsSignature());
+        page.headOnly = request.method == "HEAD";
+        answer(responder, std::move(page));
+        return;
+    }
     const std::optional<AccessCheck::Refusal> tokenRefusal =
         m_access.checkToken(request.header("Authorization"));
     // A signed address stands for a token on /capture: it is what an <img> can carry.
@@ -199,18 +212,6 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
         metrics.body = m_metrics.exposition(sampled);
         metrics.headOnly = request.method == "HEAD";
         answer(responder, std::move(metrics));
-        return;
-    }
-    if (path == "/") {
-        HttpAnswer page;
-        page.headers = {{"Content-Type", "text/html; charset=utf-8"},
-                        {"Cache-Control", "no-cache"},
-                        {"Content-Security-Policy",
-                         "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                         "img-src 'self' blob:; connect-src 'self'; form-action 'self'"}};
-        page.body = FrontPage(m_access.needsToken(), m_access.needsSignature());
-        page.headOnly = request.method == "HEAD";
-        answer(responder, std::move(page));
         return;
     }
     if (signedCapture && !tokenRefusal && m_access.needsToken()) {

@@ -225,6 +225,10 @@ TEST_F(Serve, TokensAndSignedAddressesDecideWhoMayAsk) {
     EXPECT_EQ(client.get(serve.url(QStringLiteral("/metrics")), {{"Authorization", "Bearer second"}}).status,
               200);
     EXPECT_EQ(client.get(serve.url(QStringLiteral("/healthz"))).status, 200);
+    // The page a browser opens cannot send a token: it asks for one for its captures.
+    const Answer page = client.get(serve.url(QStringLiteral("/")));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(page.body.contains("id=\"token\" type=\"password\" >")) << page.body.left(300).toStdString();
 
     const QByteArray query =
         "url=" + QUrl::toPercentEncoding(pages->url(QStringLiteral("/green"))) + "&size=90x69";
