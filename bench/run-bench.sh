@@ -6,6 +6,7 @@
 #
 #   bench/run-bench.sh [--captures N] [--runs N] [--page FILE]
 #   bench/run-bench.sh --compare [--rounds N] [--batch N]
+#   bench/run-bench.sh --serve [--rounds N]
 #
 # --captures: warm captures (default 200; memory is read at the start, half-way and at the end)
 # --runs:     cold runs of each command (default 7)
@@ -14,12 +15,15 @@
 #             side at -j 1 and -j 2 (bench/compare_batch.py); installs playwright-core and sharp from
 #             npm into build/playwright-peer the first time (never a browser: it uses the headless shell)
 # --rounds:   rounds of the comparison (default 5); --batch: captures per batch (default 50)
+# --serve:    instead, lumiclip-serve's cache hits, idle and while pages load, beside a static file
+#             server answering the same image (bench/serve_hits.py)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 captures=200
 runs=7
 page="$here/res/sample/index.html"
 compare=0
+serve=0
 rounds=5
 batch=50
 while [[ $# -gt 0 ]]; do
@@ -28,16 +32,21 @@ while [[ $# -gt 0 ]]; do
     --runs) runs=$2; shift 2 ;;
     --page) page=$2; shift 2 ;;
     --compare) compare=1; shift ;;
+    --serve) serve=1; shift ;;
     --rounds) rounds=$2; shift 2 ;;
     --batch) batch=$2; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 
 cd "$here"
 cmake --preset release >/dev/null
-cmake --build --preset release --target lumiclip-bench lumiclip-cli
+cmake --build --preset release --target lumiclip-bench lumiclip-cli lumiclip-serve
+
+if [[ $serve == 1 ]]; then
+  exec python3 bench/serve_hits.py --serve build/release/serve/lumiclip-serve --rounds "${rounds}"
+fi
 
 if [[ $compare == 1 ]]; then
   peer="$here/build/playwright-peer"
