@@ -113,6 +113,17 @@ QString peerOf(MHD_Connection* connection) {
 
 }  // namespace
 
+struct HttpServer::Callbacks {
+    static void* onUri(void* cls, const char* uri, MHD_Connection* connection);
+    static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                const char* version, const char* uploadData, size_t* uploadDataSize,
+                                void** context);
+    static void onCompleted(void* cls, MHD_Connection* connection, void** context,
+                            MHD_RequestTerminationCode reason);
+    static void onConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                             MHD_ConnectionNotificationCode code);
+};
+
 QByteArray HttpRequest::header(QByteArrayView name) const {
     for (const auto& [key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0) {
@@ -155,23 +166,17 @@ bool HttpServer::start(const QHostAddress& address, quint16 port, QString* error
         in4->sin_port = htons(port);
         in4->sin_addr.s_addr = htonl(address.toIPv4Address());
     }
-    using Access = MHD_Result (*)(void*, MHD_Connection*, const char*, const char*, const char*, const char*,
-                                  size_t*, void**);
-    using Completed = void (*)(void*, MHD_Connection*, void**, MHD_RequestTerminationCode);
-    using Notify = void (*)(void*, MHD_Connection*, void**, MHD_ConnectionNotificationCode);
-    using UriLog = void* (*)(void*, const char*, MHD_Connection*);
-    m_daemon = MHD_start_daemon(
-        flags, port, nullptr, nullptr, reinterpret_cast<Access>(&HttpServer::onRequest), this,
-        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage),                               //
-        MHD_OPTION_THREAD_POOL_SIZE, m_limits.threads,                                             //
-        MHD_OPTION_CONNECTION_LIMIT, m_limits.connections,                                         //
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient,                                    //
-        MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,                                       //
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.connectionMemory,                             //
-        MHD_OPTION_URI_LOG_CALLBACK, static_cast<UriLog>(&HttpServer::onUri), this,                //
-        MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<Completed>(&HttpServer::onCompleted), this,  //
-        MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<Notify>(&HttpServer::onConnection), this,   //
-        MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, port, nullptr, nullptr, &Callbacks::onRequest, this,
+                                MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage),    //
+                                MHD_OPTION_THREAD_POOL_SIZE, m_limits.threads,                  //
+                                MHD_OPTION_CONNECTION_LIMIT, m_limits.connections,              //
+                                MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_limits.perClient,         //
+                                MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,            //
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_limits.connectionMemory,  //
+                                MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::onUri, this,           //
+                                MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::onCompleted, this,     //
+                                MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::onConnection, this,   //
+                                MHD_OPTION_END);
     if (!m_daemon) {
         *error = QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this machine)")
                      .arg(address.toString(), QString::number(port));
@@ -240,7 +245,8 @@ void HttpServer::watch() {
     }
 }
 
-void HttpServer::onConnection(void* cls, MHD_Connection* connection, void**, int code) {
+void HttpServer::Callbacks::onConnection(void* cls, MHD_Connection* connection, void**,
+                                         MHD_ConnectionNotificationCode code) {
     auto* server = static_cast<HttpServer*>(cls);
     std::lock_guard lock(server->m_watchedMutex);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
@@ -255,7 +261,7 @@ void HttpServer::onConnection(void* cls, MHD_Connection* connection, void**, int
     }
 }
 
-void* HttpServer::onUri(void* cls, const char* uri, MHD_Connection* connection) {
+void* HttpServer::Callbacks::onUri(void* cls, const char* uri, MHD_Connection* connection) {
     auto* server = static_cast<HttpServer*>(cls);
     auto exchange = std::make_shared<Exchange>();
     exchange->server = server;
@@ -268,7 +274,8 @@ void* HttpServer::onUri(void* cls, const char* uri, MHD_Connection* connection) 
     return new std::shared_ptr<Exchange>(std::move(exchange));
 }
 
-void HttpServer::onCompleted(void* cls, MHD_Connection* connection, void** context, int) {
+void HttpServer::Callbacks::onCompleted(void* cls, MHD_Connection* connection, void** context,
+                                        MHD_RequestTerminationCode) {
     auto* server = static_cast<HttpServer*>(cls);
     auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
     if (holder) {
@@ -295,10 +302,12 @@ void HttpServer::onCompleted(void* cls, MHD_Connection* connection, void** conte
     }
 }
 
-int HttpServer::onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                          const char*, const char* uploadData, size_t* uploadDataSize, void** context) {
-    return static_cast<HttpServer*>(cls)->handle(connection, url, method, uploadData, uploadDataSize,
-                                                 context);
+MHD_Result HttpServer::Callbacks::onRequest(void* cls, MHD_Connection* connection, const char* url,
+                                            const char* method, const char*, const char* uploadData,
+                                            size_t* uploadDataSize, void** context) {
+    return static_cast<HttpServer*>(cls)->handle(connection, url, method, uploadData, uploadDataSize, context)
+               ? MHD_YES
+               : MHD_NO;
 }
 
 int HttpServer::handle(MHD_Connection* connection, const char* url, const char* method,

@@ -100,11 +100,10 @@ public:
     struct Watched;
 
 private:
-    static void* onUri(void* cls, const char* uri, MHD_Connection* connection);
-    static int onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                         const char* version, const char* uploadData, size_t* uploadDataSize, void** context);
-    static void onCompleted(void* cls, MHD_Connection* connection, void** context, int reason);
-    static void onConnection(void* cls, MHD_Connection* connection, void** socketContext, int code);
+    // The library's callbacks, with its own types (defined where its header is included).
+    struct Callbacks;
+    friend struct Callbacks;
+    // Returns the library's MHD_Result as an int.
     int handle(MHD_Connection* connection, const char* url, const char* method, const char* uploadData,
                size_t* uploadDataSize, void** context);
     void watch();
