@@ -62,8 +62,7 @@ struct HttpAnswer {
     // Instead of the body: a file's open descriptor, sent as it is (the server closes it).
     int fd = -1;
     qint64 fdSize = 0;
-    // A HEAD request gets the headers alone; no body for 304 either.
-    bool headOnly = false;
+    // (A HEAD request gets the headers alone: the server leaves the body out.)
 };
 
 // Takes the answer of one request, once, from any thread: at once, or later (a capture that has to

@@ -168,7 +168,6 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
     if (path == "/healthz") {
         // Probes carry no token: the answer tells nothing but whether a browser answers.
         HttpAnswer health = healthAnswer();
-        health.headOnly = request.method == "HEAD";
         answer(responder, std::move(health));
         return;
     }
@@ -181,7 +180,6 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
                          "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
                          "img-src 'self' blob:; connect-src 'self'; form-action 'self'"}};
         page.body = FrontPage(m_access.needsToken(), m_access.needsSignature());
-        page.headOnly = request.method == "HEAD";
         answer(responder, std::move(page));
         return;
     }
@@ -210,7 +208,6 @@ void ServeApp::handle(const HttpRequest& request, const Responder& responder) {
         metrics.headers = {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"},
                            {"Cache-Control", "no-store"}};
         metrics.body = m_metrics.exposition(sampled);
-        metrics.headOnly = request.method == "HEAD";
         answer(responder, std::move(metrics));
         return;
     }

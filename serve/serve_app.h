@@ -50,10 +50,9 @@ private:
 
     void handle(const HttpRequest& request, const Responder& responder);
     void handleCapture(const HttpRequest& request, const Responder& responder);
-    void startCapture(const CaptureParams& params, bool headOnly, const QByteArray& ifNoneMatch,
-                      const Responder& responder);
+    void startCapture(const CaptureParams& params, const QByteArray& ifNoneMatch, const Responder& responder);
     void answerCaptured(const CaptureParams& params, const CaptureResult& result, bool collapsed,
-                        bool headOnly, const QByteArray& ifNoneMatch, const Responder& responder);
+                        const QByteArray& ifNoneMatch, const Responder& responder);
     void answer(const Responder& responder, HttpAnswer answer);
     void answerError(const Responder& responder, int status, const QString& kind, const QString& message,
                      const QList<QPair<QByteArray, QByteArray>>& headers = {});

@@ -93,7 +93,6 @@ void ServeApp::handleCapture(const HttpRequest& request, const Responder& respon
         answerError(responder, 403, QStringLiteral("forbidden_address"), *refusal);
         return;
     }
-    const bool headOnly = request.method == "HEAD";
     const QByteArray ifNoneMatch = request.header("If-None-Match");
     if (std::optional<ThumbCache::CachedImage> hit = m_cache->lookup(parsed->key)) {
         HttpAnswer image;
@@ -103,11 +102,9 @@ void ServeApp::handleCapture(const HttpRequest& request, const Responder& respon
         if (Matches(ifNoneMatch, hit->etag)) {
             ::close(hit->fd);
             image.status = 304;
-            image.headOnly = true;
         } else {
             image.fd = hit->fd;
             image.fdSize = hit->size;
-            image.headOnly = headOnly;
         }
         answer(responder, std::move(image));
         return;
@@ -119,13 +116,11 @@ void ServeApp::handleCapture(const HttpRequest& request, const Responder& respon
     }
     QMetaObject::invokeMethod(
         this,
-        [this, params = *parsed, headOnly, ifNoneMatch, responder] {
-            startCapture(params, headOnly, ifNoneMatch, responder);
-        },
+        [this, params = *parsed, ifNoneMatch, responder] { startCapture(params, ifNoneMatch, responder); },
         Qt::QueuedConnection);
 }
 
-void ServeApp::startCapture(const CaptureParams& params, bool headOnly, const QByteArray& ifNoneMatch,
+void ServeApp::startCapture(const CaptureParams& params, const QByteArray& ifNoneMatch,
                             const Responder& responder) {
     if (m_stopping) {
         answerError(responder, 503, QStringLiteral("interrupted"), QStringLiteral("the server is stopping"),
@@ -133,9 +128,8 @@ void ServeApp::startCapture(const CaptureParams& params, bool headOnly, const QB
         return;
     }
     const CaptureCoalescer::Asked asked = m_coalescer->ask(
-        params,
-        [this, params, headOnly, ifNoneMatch, responder](const CaptureResult& result, bool collapsed) {
-            answerCaptured(params, result, collapsed, headOnly, ifNoneMatch, responder);
+        params, [this, params, ifNoneMatch, responder](const CaptureResult& result, bool collapsed) {
+            answerCaptured(params, result, collapsed, ifNoneMatch, responder);
         });
     if (asked == CaptureCoalescer::Asked::QueueFull) {
         answerError(responder, 429, QStringLiteral("queue_full"),
@@ -145,7 +139,7 @@ void ServeApp::startCapture(const CaptureParams& params, bool headOnly, const QB
 }
 
 void ServeApp::answerCaptured(const CaptureParams& params, const CaptureResult& result, bool collapsed,
-                              bool headOnly, const QByteArray& ifNoneMatch, const Responder& responder) {
+                              const QByteArray& ifNoneMatch, const Responder& responder) {
     if (!result.ok) {
         answerError(responder, StatusOfKind(result.error.kind), ErrorKindName(result.error.kind),
                     result.error.message);
@@ -165,10 +159,8 @@ void ServeApp::answerCaptured(const CaptureParams& params, const CaptureResult& 
     image.headers = ImageHeaders(RequestedFormat(params.request), etag, m_options.ttlSeconds, status);
     if (Matches(ifNoneMatch, etag)) {
         image.status = 304;
-        image.headOnly = true;
     } else {
         image.body = result.bytes;
-        image.headOnly = headOnly;
     }
     answer(responder, std::move(image));
 }

@@ -82,10 +82,15 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     EXPECT_EQ(hit.body, miss.body);
     EXPECT_EQ(pages->hits(QStringLiteral("/green")), 1);
 
-    // A hit too: the second.
+    // A hit too (the second; HEAD below is the third).
     const Answer unchanged = client.get(asked, {{"If-None-Match", miss.header("etag")}});
     EXPECT_EQ(unchanged.status, 304);
     EXPECT_TRUE(unchanged.body.isEmpty());
+    // HEAD: the headers of the image, not the image.
+    const Answer head = client.wait(client.send("HEAD", asked)).first();
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.header("content-length"), QByteArray::number(miss.body.size()));
+    EXPECT_TRUE(head.body.isEmpty());
     // Another rendering of the same page is another image.
     const Answer larger =
         client.get(serve.capture(address, {{QStringLiteral("format"), QStringLiteral("png")},
@@ -98,7 +103,7 @@ TEST_F(Serve, ACaptureIsCachedRevalidatedAndKeptAcrossRestarts) {
     EXPECT_EQ(health.status, 200);
     const Answer metrics = client.get(serve.url(QStringLiteral("/metrics")));
     EXPECT_EQ(metrics.status, 200);
-    EXPECT_TRUE(metrics.body.contains("lumiclip_serve_cache_hits_total 2")) << metrics.body.toStdString();
+    EXPECT_TRUE(metrics.body.contains("lumiclip_serve_cache_hits_total 3")) << metrics.body.toStdString();
     EXPECT_TRUE(metrics.body.contains("lumiclip_serve_requests_total{code=\"200\"}"));
     EXPECT_TRUE(metrics.body.contains("lumiclip_serve_capture_seconds_count"));
 
