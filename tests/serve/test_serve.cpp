@@ -2,6 +2,7 @@
 // shared captures, refusals with their kind, who may ask, limits on clients, and the orderly end.
 #include "serve/access_check.h"
 #include "serve_fixture.h"
+#include "support/remote_shell.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -382,5 +383,28 @@ TEST_F(Serve, ABrowserThatDiesFailsOnlyItsRequestsAndTheNextGetAFreshOne) {
     const Answer metrics = client.get(serve.url(QStringLiteral("/metrics")));
     EXPECT_TRUE(metrics.body.contains("lumiclip_serve_browser_restarts_total 1"))
         << metrics.body.toStdString();
+    EXPECT_EQ(serve.stop(), 0);
+}
+
+TEST_F(Serve, PagesAreCapturedOnABrowserElsewhereAndCheckedThereToo) {
+    RemoteShell shell;
+    ASSERT_TRUE(shell.start());
+    ASSERT_TRUE(serve.start(allowPages() + QStringList{QStringLiteral("--browser"), shell.httpUrl()}))
+        << serve.err().toStdString();
+    const Answer answer = client.get(serve.capture(pages->url(QStringLiteral("/green")),
+                                                   {{QStringLiteral("format"), QStringLiteral("png")}}));
+    ASSERT_EQ(answer.status, 200) << answer.body.toStdString() << serve.err().toStdString();
+    EXPECT_EQ(QImage::fromData(answer.body).pixelColor(90, 69), kGreen);
+    // No browser of its own was started.
+    EXPECT_EQ(countProcessesMatching(serve.runtimeDir()), 0);
+    // The guard holds there as well: a redirect to a port not allowed is refused as the browser follows it.
+    HttpResponse away;
+    away.status = 302;
+    away.headers = {
+        {"Location", QStringLiteral("http://127.0.0.1:%1/green").arg(pages->port() + 1).toUtf8()}};
+    pages->route(QStringLiteral("/away"), away);
+    const Answer refused = client.get(serve.capture(pages->url(QStringLiteral("/away"))));
+    EXPECT_EQ(refused.status, 403) << refused.body.toStdString();
+    EXPECT_EQ(kind(refused), QStringLiteral("forbidden_address"));
     EXPECT_EQ(serve.stop(), 0);
 }
