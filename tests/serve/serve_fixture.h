@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -155,6 +158,49 @@ public:
 
 private:
     QNetworkAccessManager m_manager;
+};
+
+// lumiclip-serve started by each test, the pages it captures served on 127.0.0.1 for the suite.
+inline const QColor kGreen(0, 160, 0);
+
+class Serve : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pages = new TestHttpServer;
+        pages->routeHtml(QStringLiteral("/green"),
+                         "<html><body style='margin:0;background:rgb(0,160,0)'></body></html>");
+        HttpResponse slow;
+        slow.body = "<html><body style='margin:0;background:rgb(0,160,0)'>slow</body></html>";
+        slow.delayMs = 1500;
+        pages->route(QStringLiteral("/slow"), slow);
+        HttpResponse missing;
+        missing.status = 404;
+        missing.body = "<html><body>gone</body></html>";
+        pages->route(QStringLiteral("/missing"), missing);
+        HttpResponse stall;
+        stall.stall = true;
+        pages->route(QStringLiteral("/stall"), stall);
+    }
+    static void TearDownTestSuite() {
+        delete pages;
+        pages = nullptr;
+    }
+    // The test pages' host is the one private address the server may reach.
+    QStringList allowPages() const {
+        return {QStringLiteral("--allow"), QStringLiteral("127.0.0.1:%1").arg(pages->port()),
+                QStringLiteral("--cache"), dir.filePath(QStringLiteral("cache"))};
+    }
+    static QString error(const Answer& answer) {
+        return QJsonDocument::fromJson(answer.body).object().value(QStringLiteral("error")).toString();
+    }
+    static QString kind(const Answer& answer) {
+        return QJsonDocument::fromJson(answer.body).object().value(QStringLiteral("error_kind")).toString();
+    }
+
+    static inline TestHttpServer* pages = nullptr;
+    QTemporaryDir dir;
+    ServeProcess serve{dir.path()};
+    Client client;
 };
 
 }  // namespace lumiclip::test
