@@ -12,17 +12,6 @@
 
 namespace lumiclip {
 
-using Clock = std::chrono::steady_clock;
-
-// One connection under watch until its request is in: the socket is shut down when the time is up.
-// MHD reports a connection closed before it closes the socket, and the entry goes then, under the same
-// lock the watchdog takes: the descriptor shut down is always still this connection's.
-struct HttpServer::Watched {
-    int fd = -1;
-    Clock::time_point since;
-    bool requestIn = false;
-};
-
 // One request and its answer. The responder may outlive the request (a client gone while its capture
 // was made): after the request has ended, an answer goes nowhere.
 struct HttpServer::Exchange final : HttpResponder, std::enable_shared_from_this<Exchange> {
@@ -144,7 +133,7 @@ QByteArray HttpRequest::rawQuery() const {
 }
 
 HttpServer::HttpServer(Handler handler, HttpLimits limits)
-    : m_handler(std::move(handler)), m_limits(limits) {}
+    : m_handler(std::move(handler)), m_limits(limits), m_watchdog(limits.requestTime) {}
 
 HttpServer::~HttpServer() {
     stop();
@@ -184,7 +173,7 @@ bool HttpServer::start(const QHostAddress& address, quint16 port, QString* error
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
     m_port = info ? info->port : port;
-    m_watchdog = std::thread([this] { watch(); });
+    m_watchdog.start();
     return true;
 }
 
@@ -201,14 +190,7 @@ void HttpServer::stop() {
     if (!m_daemon) {
         return;
     }
-    {
-        std::lock_guard lock(m_stopMutex);
-        m_stop = true;
-    }
-    m_stopping.notify_all();
-    if (m_watchdog.joinable()) {
-        m_watchdog.join();
-    }
+    m_watchdog.stop();
     // A connection set aside must be resumed before the daemon stops: its answer is a 503.
     std::vector<std::shared_ptr<Exchange>> owed;
     {
@@ -230,34 +212,15 @@ void HttpServer::stop() {
     m_daemon = nullptr;
 }
 
-void HttpServer::watch() {
-    std::unique_lock stopLock(m_stopMutex);
-    while (!m_stopping.wait_for(stopLock, std::chrono::milliseconds(250), [this] { return m_stop; })) {
-        const Clock::time_point now = Clock::now();
-        std::lock_guard lock(m_watchedMutex);
-        for (const auto& [connection, watched] : m_watched) {
-            if (!watched->requestIn && watched->fd >= 0 && now - watched->since > m_limits.requestTime) {
-                // The server's threads see the connection end and close it.
-                ::shutdown(watched->fd, SHUT_RDWR);
-                watched->fd = -1;
-            }
-        }
-    }
-}
-
 void HttpServer::Callbacks::onConnection(void* cls, MHD_Connection* connection, void**,
                                          MHD_ConnectionNotificationCode code) {
     auto* server = static_cast<HttpServer*>(cls);
-    std::lock_guard lock(server->m_watchedMutex);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-        auto watched = std::make_shared<Watched>();
         const MHD_ConnectionInfo* info =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        watched->fd = info ? info->connect_fd : -1;
-        watched->since = Clock::now();
-        server->m_watched.emplace(connection, std::move(watched));
+        server->m_watchdog.opened(connection, info ? info->connect_fd : -1);
     } else {
-        server->m_watched.erase(connection);
+        server->m_watchdog.closed(connection);
     }
 }
 
@@ -295,11 +258,7 @@ void HttpServer::Callbacks::onCompleted(void* cls, MHD_Connection* connection, v
         *context = nullptr;
     }
     // The next request on the connection has its own time from now.
-    std::lock_guard lock(server->m_watchedMutex);
-    if (auto found = server->m_watched.find(connection); found != server->m_watched.end()) {
-        found->second->since = Clock::now();
-        found->second->requestIn = false;
-    }
+    server->m_watchdog.answered(connection);
 }
 
 MHD_Result HttpServer::Callbacks::onRequest(void* cls, MHD_Connection* connection, const char* url,
@@ -358,13 +317,7 @@ int HttpServer::handle(MHD_Connection* connection, const char* url, const char* 
         exchange->body.append(uploadData, static_cast<qsizetype>(size));
         return MHD_YES;
     }
-    {
-        std::lock_guard lock(m_watchedMutex);
-        if (auto found = m_watched.find(connection); found != m_watched.end()) {
-            // The whole request is in: from now on the answer is the server's to make.
-            found->second->requestIn = true;
-        }
-    }
+    m_watchdog.requestIn(connection);
     if (exchange->tooLarge) {
         exchange->dispatched = true;
         exchange->queued = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serve/request_watchdog.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -8,11 +10,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 
 struct MHD_Daemon;
@@ -21,8 +21,8 @@ struct MHD_Connection;
 namespace lumiclip {
 
 // What one client may take of the server. A client that sends its request too slowly is cut off when
-// the time for the whole request is up, however steadily it dribbles; its connection never holds up
-// the others, which the server's own threads go on serving.
+// the time for the whole request is up (RequestWatchdog); its connection never holds up the others,
+// which the server's own threads go on serving.
 struct HttpLimits {
     unsigned connections = 512;
     unsigned perClient = 32;
@@ -96,7 +96,6 @@ public:
     int waiting() const { return m_waiting.load(); }
 
     struct Exchange;
-    struct Watched;
 
 private:
     // The library's callbacks, with its own types (defined where its header is included).
@@ -105,23 +104,16 @@ private:
     // Returns the library's MHD_Result as an int.
     int handle(MHD_Connection* connection, const char* url, const char* method, const char* uploadData,
                size_t* uploadDataSize, void** context);
-    void watch();
 
     Handler m_handler;
     HttpLimits m_limits;
     MHD_Daemon* m_daemon = nullptr;
     quint16 m_port = 0;
     std::atomic<int> m_waiting{0};
-    // The connections whose request is not in yet, for the watchdog that cuts off slow clients.
-    std::mutex m_watchedMutex;
-    std::unordered_map<MHD_Connection*, std::shared_ptr<Watched>> m_watched;
+    RequestWatchdog m_watchdog;
     // The answers still owed (connections set aside), for stop().
     std::mutex m_exchangesMutex;
     std::unordered_map<Exchange*, std::weak_ptr<Exchange>> m_exchanges;
-    std::thread m_watchdog;
-    std::mutex m_stopMutex;
-    std::condition_variable m_stopping;
-    bool m_stop = false;
 };
 
 }  // namespace lumiclip
