@@ -345,18 +345,7 @@ TEST_F(CliBrowser, TheKubernetesJobsArgumentsAreTheToolsOwn) {
     const QByteArray manifest =
         readFile(QStringLiteral(LUMICLIP_SOURCE_DIR "/docs/k8s/lumiclip-shards.yaml"));
     ASSERT_FALSE(manifest.isEmpty());
-    QStringList args;
-    bool inArgs = false;
-    for (const QByteArray& line : manifest.split('\n')) {
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed == "args:") {
-            inArgs = true;
-        } else if (inArgs && trimmed.startsWith("- ")) {
-            args.append(QString::fromUtf8(trimmed.mid(2)));
-        } else if (inArgs) {
-            break;
-        }
-    }
+    const QStringList args = manifestArguments(manifest);
     ASSERT_GE(args.size(), 5);
     EXPECT_TRUE(args.contains(QStringLiteral("--shard-index-from-env")));
     QByteArray out;

@@ -127,22 +127,7 @@ TEST_F(ServeProgram, CheckConfigChecksEverythingAndStartsNothing) {
 TEST_F(ServeProgram, TheKubernetesManifestsArgumentsPassCheckConfig) {
     const QByteArray manifest = readFile(QStringLiteral(LUMICLIP_SOURCE_DIR "/docs/k8s/lumiclip-serve.yaml"));
     ASSERT_FALSE(manifest.isEmpty());
-    QStringList args;
-    bool inArgs = false;
-    for (const QByteArray& line : manifest.split('\n')) {
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed == "args:") {
-            inArgs = true;
-        } else if (inArgs && trimmed.startsWith("- ")) {
-            QByteArray value = trimmed.mid(2);
-            if (value.startsWith('"') && value.endsWith('"')) {
-                value = value.mid(1, value.size() - 2);
-            }
-            args.append(QString::fromUtf8(value));
-        } else if (inArgs) {
-            break;
-        }
-    }
+    QStringList args = manifestArguments(manifest);
     ASSERT_GE(args.size(), 10);
     // The secrets the manifest mounts are files here, with something in them.
     for (const QString& option : {QStringLiteral("--token-file"), QStringLiteral("--signing-key-file")}) {

@@ -100,4 +100,24 @@ QString refusedUrl() {
     return QStringLiteral("http://127.0.0.1:%1/nothing-here").arg(port);
 }
 
+QStringList manifestArguments(const QByteArray& manifest) {
+    QStringList args;
+    bool inArgs = false;
+    for (const QByteArray& line : manifest.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed == "args:") {
+            inArgs = true;
+        } else if (inArgs && trimmed.startsWith("- ")) {
+            QByteArray value = trimmed.mid(2);
+            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
+                value = value.mid(1, value.size() - 2);
+            }
+            args.append(QString::fromUtf8(value));
+        } else if (inArgs) {
+            break;
+        }
+    }
+    return args;
+}
+
 }  // namespace lumiclip::test

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -25,5 +26,7 @@ int countProcessesMatching(const QString& text);
 
 // An http address on 127.0.0.1 at a port where nothing listens (it was free a moment ago).
 QString refusedUrl();
+// The items of the first "args:" list of a Kubernetes manifest, quotes taken off.
+QStringList manifestArguments(const QByteArray& manifest);
 
 }  // namespace lumiclip::test
