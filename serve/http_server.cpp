@@ -133,7 +133,9 @@ QByteArray HttpRequest::rawQuery() const {
 }
 
 HttpServer::HttpServer(Handler handler, HttpLimits limits)
-    : m_handler(std::move(handler)), m_limits(limits), m_watchdog(limits.requestTime) {}
+    : m_handler(std::move(handler)),
+      m_limits(limits),
+      m_watchdog(limits.requestTime, std::chrono::seconds(limits.idleSeconds)) {}
 
 HttpServer::~HttpServer() {
     stop();

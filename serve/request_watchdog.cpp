@@ -4,7 +4,8 @@
 
 namespace lumiclip {
 
-RequestWatchdog::RequestWatchdog(std::chrono::seconds limit) : m_limit(limit) {}
+RequestWatchdog::RequestWatchdog(std::chrono::seconds limit, std::chrono::seconds idle)
+    : m_limit(limit), m_idle(idle) {}
 
 RequestWatchdog::~RequestWatchdog() {
     stop();
@@ -45,7 +46,7 @@ void RequestWatchdog::requestIn(const void* connection) {
 void RequestWatchdog::answered(const void* connection) {
     std::lock_guard lock(m_mutex);
     if (auto found = m_watched.find(connection); found != m_watched.end()) {
-        found->second.since = Clock::now();
+        found->second.since = Clock::now() + m_idle;
         found->second.requestIn = false;
     }
 }

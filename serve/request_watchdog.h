@@ -10,13 +10,15 @@ namespace lumiclip {
 
 // Cuts off clients that take too long to send their request, however steadily they dribble it (an
 // idle time-out never fires for a byte a second): a connection whose whole request is not in within
-// the limit, counted from its opening or from its last answer, has its socket shut down, and the
+// the limit, counted from its opening (or, on a connection kept alive, from its last answer plus the
+// time it may idle: a client that keeps a connection for later is no slow client), has its socket
+// shut down, and the
 // server's own threads then see it end and close it. The server reports each connection opened before
 // it uses it and closed before it closes its socket; both take the lock the watchdog takes, so the
 // descriptor it shuts down is always still that connection's. Safe from any thread.
 class RequestWatchdog final {
 public:
-    explicit RequestWatchdog(std::chrono::seconds limit);
+    RequestWatchdog(std::chrono::seconds limit, std::chrono::seconds idle);
     ~RequestWatchdog();
     RequestWatchdog(const RequestWatchdog&) = delete;
     RequestWatchdog& operator=(const RequestWatchdog&) = delete;
@@ -41,6 +43,7 @@ private:
     void watch();
 
     std::chrono::seconds m_limit;
+    std::chrono::seconds m_idle;
     std::mutex m_mutex;
     std::unordered_map<const void*, Watched> m_watched;
     std::thread m_thread;
